@@ -1,0 +1,34 @@
+// One depth frame turned into its pallet outcome and every number and shape the report needs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include <Eigen/Core>
+#include <opencv2/core.hpp>
+
+#include "analysis/pallet_pose.hpp"
+
+enum class PalletOutcome { no_contour, no_pallet, pallet_found };
+
+// Meaningful only for PalletOutcome::pallet_found, except bounding_rect, which no_pallet sets.
+struct PalletPose {
+    cv::Rect bounding_rect;              // of the face contour
+    std::vector<BoxCorners> boxes;       // one per selection-list entry, in that order
+    std::size_t face_point_count = 0;
+    cv::Point3d centre_point;            // mm, camera frame
+    Eigen::Matrix3d rotation = Eigen::Matrix3d::Zero();  // R itself, not its transposed view
+    RotationAngles angles{};             // degrees
+    Eigen::Vector3d euler_rad = Eigen::Vector3d::Zero();
+    Eigen::Vector3d euler_deg = Eigen::Vector3d::Zero();
+};
+
+struct FrameAnalysis {
+    std::uint16_t probe_depth = 0;       // mm at row 320, column 440
+    PalletOutcome outcome = PalletOutcome::no_contour;
+    PalletPose pose;
+};
+
+// The whole analysis of one 480 x 640 CV_16UC1 depth image; pure, no output.
+FrameAnalysis analyse_depth(const cv::Mat& depth);

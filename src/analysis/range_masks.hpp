@@ -1,0 +1,26 @@
+// Band masks over the aligned point list and the candidate regions they form.
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+using Contour = std::vector<cv::Point>;
+
+// Each mask is 480 x 640 CV_8UC1 holding 0 or 255; aligned holds 480 * 640 points, row-major.
+
+// 255 where 41 <= |z'| < 241 mm (|z'| truncated to whole mm); non-finite z' is outside.
+cv::Mat make_height_mask(const std::vector<cv::Point3d>& aligned);
+
+// 255 where -2000 <= y' <= -400 mm; non-finite y' is outside.
+cv::Mat make_depth_band_mask(const std::vector<cv::Point3d>& aligned);
+
+// 255 where -600 <= x' <= 600 mm and |x'| does not round to 0; non-finite x' is outside.
+cv::Mat make_lateral_band_mask(const std::vector<cv::Point3d>& aligned);
+
+// The pixels inside all three bands.
+cv::Mat make_combined_band_mask(const std::vector<cv::Point3d>& aligned);
+
+// Blurs (3 x 3 Gaussian) and opens (5 x 5 square) the combined band mask, traces every outer
+// and hole boundary of the non-zero area and keeps, in search order, those of 50 points or more.
+std::vector<Contour> find_candidate_contours(const cv::Mat& combined_band_mask);
