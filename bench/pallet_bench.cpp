@@ -25,6 +25,7 @@
 
 #ifdef PALLET_BENCH_PCL
 #include <pcl/ModelCoefficients.h>
+#include <Eigen/Eigenvalues>
 #include <pcl/common/centroid.h>
 #include <pcl/point_cloud.h>
 #include <pcl/point_types.h>
@@ -188,10 +189,12 @@ std::size_t pcl_pipeline(const cv::Mat& depth)
     clustering.extract(clusters);  // largest first
     if (clusters.empty()) return 0;
 
-    Eigen::Vector4f face_plane;
-    float curvature = 0.0f;
-    pcl::computePointNormal(*band, clusters.front().indices, face_plane, curvature);
-    benchmark::DoNotOptimize(face_plane);
+    Eigen::Matrix3f covariance = Eigen::Matrix3f::Zero();
+    Eigen::Vector4f centroid = Eigen::Vector4f::Zero();
+    pcl::computeMeanAndCovarianceMatrix(*band, clusters.front().indices, covariance, centroid);
+    const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3f> solver(covariance);
+    const Eigen::Vector3f face_normal = solver.eigenvectors().col(0);  // smallest eigenvalue
+    benchmark::DoNotOptimize(face_normal);
     return clusters.front().indices.size();
 }
 #endif

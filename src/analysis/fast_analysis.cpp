@@ -102,6 +102,11 @@ struct FloatPass {
 
 // One row of the float pass: mask bytes 255 / 0 for the pixels decided in float, and a flag for
 // each pixel that lies within the margin of a band edge. Returns whether any pixel is flagged.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// Eight pixels per step where the processor has AVX2; contraction to fused multiply-adds there
+// only makes the float values closer to the exact ones, which the margin already bounds.
+__attribute__((target_clones("avx2", "default")))
+#endif
 bool float_row(const FloatPass& f, int v, const std::uint16_t* depth_row, std::uint8_t* mask_row,
                std::uint8_t* undecided)
 {
