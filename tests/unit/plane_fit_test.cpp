@@ -1,0 +1,126 @@
+#include "analysis/plane_fit.hpp"
+
+#include <cmath>
+#include <vector>
+
+#include <Eigen/LU>
+#include <gtest/gtest.h>
+
+namespace {
+
+void expect_matrix_near(const Eigen::Matrix3d& actual, const Eigen::Matrix3d& expected, double tol)
+{
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_NEAR(actual(r, c), expected(r, c), tol) << "element (" << r << ", " << c << ")";
+        }
+    }
+}
+
+}  // namespace
+
+TEST(PlaneFit, RecoversAnExactPlane)
+{
+    std::vector<cv::Point3d> points;
+    for (int i = -5; i <= 5; ++i) {
+        for (int j = -4; j <= 6; ++j) {
+            const double x = 37.0 * i + 1.5;
+            const double y = 23.0 * j - 4.0;
+            points.emplace_back(x, y, 2.0 * x - 3.0 * y + 5.0);
+        }
+    }
+    const Eigen::Vector3d plane = fit_plane(points);
+    EXPECT_NEAR(plane(0), 2.0, 1e-9);
+    EXPECT_NEAR(plane(1), -3.0, 1e-9);
+    EXPECT_NEAR(plane(2), 5.0, 1e-7);
+}
+
+TEST(PlaneFit, ZeroPointsAreOrdinaryRows)
+{
+    // Three points on z = 1000 plus one (0, 0, 0): the origin is not skipped and pulls c down.
+    const std::vector<cv::Point3d> on_plane{{0, 100, 1000}, {100, 0, 1000}, {100, 100, 1000}};
+    const Eigen::Vector3d flat = fit_plane(on_plane);
+    EXPECT_NEAR(flat(2), 1000.0, 1e-9);
+
+    std::vector<cv::Point3d> with_origin = on_plane;
+    with_origin.emplace_back(0.0, 0.0, 0.0);
+    const Eigen::Vector3d pulled = fit_plane(with_origin);
+    EXPECT_LT(pulled(2), 900.0);
+}
+
+TEST(PlaneFit, EmptyListGivesZeroCoefficientsAndMinusIdentity)
+{
+    const Eigen::Vector3d plane = fit_plane({});
+    EXPECT_EQ(plane(0), 0.0);
+    EXPECT_EQ(plane(1), 0.0);
+    EXPECT_EQ(plane(2), 0.0);
+    const Eigen::Matrix3d R = rotation_onto_z(plane);
+    expect_matrix_near(R, -Eigen::Matrix3d::Identity(), 1e-15);
+}
+
+TEST(RotationOntoZ, LevelPlaneGivesMinusIdentity)
+{
+    // n = (0, 0, -1), angle pi, zero axis: the rotation is -I and still takes n onto +Z.
+    // c takes no part.
+    const Eigen::Matrix3d R = rotation_onto_z(Eigen::Vector3d(0.0, 0.0, 1234.0));
+    expect_matrix_near(R, -Eigen::Matrix3d::Identity(), 1e-15);
+    EXPECT_DOUBLE_EQ(R(2, 2), -1.0);
+    const Eigen::Vector3d image = R * Eigen::Vector3d(0.0, 0.0, -1.0);
+    EXPECT_NEAR((image - Eigen::Vector3d::UnitZ()).norm(), 0.0, 1e-15);
+}
+
+TEST(RotationOntoZ, FloorSlopingAlongYAndItsView)
+{
+    const double h = 1.0 / std::sqrt(2.0);
+    Eigen::Matrix3d R = rotation_onto_z(Eigen::Vector3d(0.0, -1.0, 77.0));
+    Eigen::Matrix3d expected;
+    expected << 1.0, 0.0, 0.0,
+                0.0, -h, h,
+                0.0, -h, -h;
+    expect_matrix_near(R, expected, 1e-12);
+
+    const Eigen::Vector3d n(0.0, -h, -h);
+    EXPECT_NEAR((R * n - Eigen::Vector3d::UnitZ()).norm(), 0.0, 1e-12);
+
+    // The view lies over R's storage and reads it transposed.
+    const cv::Mat view = rotation_view(R);
+    EXPECT_EQ(view.rows, 3);
+    EXPECT_EQ(view.cols, 3);
+    EXPECT_EQ(view.type(), CV_64F);
+    EXPECT_EQ(view.ptr<double>(0), R.data());
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(view.at<double>(r, c), R(c, r)) << "view element (" << r << ", " << c << ")";
+        }
+    }
+    EXPECT_NEAR(view.at<double>(1, 2), -h, 1e-12);
+    EXPECT_NEAR(view.at<double>(2, 1), h, 1e-12);
+
+    // Inverting the view (the transpose of a rotation) gives R back.
+    const cv::Mat inverse = view.inv(cv::DECOMP_LU);
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_NEAR(inverse.at<double>(r, c), R(r, c), 1e-12) << "inverse (" << r << ", " << c << ")";
+        }
+    }
+}
+
+TEST(RotationOntoZ, GeneralSlopeTakesNormalOntoZAndKeepsItAsLastRow)
+{
+    const double a = 0.3;
+    const double b = -0.7;
+    const Eigen::Matrix3d R = rotation_onto_z(Eigen::Vector3d(a, b, 5.0));
+    const Eigen::Vector3d n = Eigen::Vector3d(a, b, -1.0).normalized();
+    EXPECT_NEAR((R * n - Eigen::Vector3d::UnitZ()).norm(), 0.0, 1e-12);
+    EXPECT_NEAR((R.row(2).transpose() - n).norm(), 0.0, 1e-12);
+    EXPECT_NEAR((R * R.transpose() - Eigen::Matrix3d::Identity()).norm(), 0.0, 1e-12);
+    EXPECT_NEAR(R.determinant(), 1.0, 1e-12);
+}
+
+TEST(RotationOntoZ, EdgeOnPlaneHasNormalNearlyInTheXYPlane)
+{
+    const Eigen::Matrix3d R = rotation_onto_z(Eigen::Vector3d(1e6, 0.0, 0.0));
+    // R(2, 2) is cos(angle) = n_z: just below zero, angle just above pi/2.
+    EXPECT_LT(R(2, 2), 0.0);
+    EXPECT_GT(R(2, 2), -1e-5);
+}
