@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,15 +15,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// ".png" in lower case only: the frames a folder yields here are the ones the stand-in camera
+// replays from it, in the same (bytewise name) order.
 bool has_png_extension(const fs::path& path)
 {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".png";
+    return path.extension() == ".png";
 }
 
-// The PNG files of a folder in file-name order (bytewise, as the stand-in camera's replay).
+// The PNG files of a folder in file-name order.
 std::vector<InputFile> list_folder(const std::string& dir)
 {
     std::error_code ec;

@@ -14,8 +14,8 @@ struct InputFile {
     std::string error;
 };
 
-// Expands the command-line inputs: a folder becomes its regular files ending in ".png" (any
-// case), sorted by file name; anything else stays as given, to be checked when it is read.
+// Expands the command-line inputs: a folder becomes its regular files ending in ".png" (lower
+// case, as the stand-in camera's replay), sorted by file name; anything else stays as given, to be checked when it is read.
 std::vector<InputFile> list_input_files(const std::vector<std::string>& inputs);
 
 // A depth frame read from a file, or why it cannot be one.

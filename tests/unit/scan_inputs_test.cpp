@@ -40,7 +40,7 @@ void write_text(const fs::path& path, const std::string& text)
 TEST(ScanInputs, FoldersExpandToTheirPngFilesInNameOrder)
 {
     const fs::path dir = fresh_dir("order");
-    for (const char* name : {"frame_10.png", "frame_02.PNG", "frame_1.png", "notes.txt"})
+    for (const char* name : {"frame_10.png", "frame_02.png", "frame_1.png", "notes.txt", "up.PNG"})
         write_text(dir / name, "x");
     fs::create_directories(dir / "sub.png");  // a folder, not a frame
     const fs::path empty = fresh_dir("empty");
@@ -49,7 +49,7 @@ TEST(ScanInputs, FoldersExpandToTheirPngFilesInNameOrder)
         list_input_files({"single.png", dir.string(), empty.string()});
     ASSERT_EQ(files.size(), 5u);
     EXPECT_EQ(files[0].path, "single.png");
-    EXPECT_EQ(fs::path(files[1].path).filename(), "frame_02.PNG");
+    EXPECT_EQ(fs::path(files[1].path).filename(), "frame_02.png");
     EXPECT_EQ(fs::path(files[2].path).filename(), "frame_1.png");
     EXPECT_EQ(fs::path(files[3].path).filename(), "frame_10.png");
     for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(files[i].error, "");
