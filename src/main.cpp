@@ -15,7 +15,7 @@ namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;  // set by Ctrl-C or SIGTERM
 
-extern "C" void request_stop(int)
+void request_stop(int)
 {
     stop_requested = 1;
 }
