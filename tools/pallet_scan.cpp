@@ -83,7 +83,6 @@ int main(int argc, char** argv)
     } else {
         scan_files(run);
     }
-    update_progress(run, true);
     clear_progress(run);
     std::cerr << summary_text(run.tally) << std::flush;
 

@@ -76,7 +76,7 @@ std::string scan_camera(ScanRun& run)
         scan_frame_set(run, *frames, index, notes);
         delete_frame_set(frames);
         ++run.frames_done;
-        update_progress(run, false);
+        update_progress(run);
     }
     stop_streaming(*pipeline, error);
     return {};

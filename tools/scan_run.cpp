@@ -50,11 +50,11 @@ void report_problem(ScanRun& run, const std::string& line)
     *run.messages << line << std::endl;
 }
 
-void update_progress(ScanRun& run, bool force)
+void update_progress(ScanRun& run)
 {
     if (!run.show_progress) return;
     const auto now = std::chrono::steady_clock::now();
-    if (!force && run.progress_shown && now - run.progress_drawn < std::chrono::milliseconds(200))
+    if (run.progress_shown && now - run.progress_drawn < std::chrono::milliseconds(200))
         return;
     const double elapsed_s = std::chrono::duration<double>(now - run.started).count();
     *run.messages << "\r\x1b[K" << progress_text(run.frames_done, run.frames_expected, elapsed_s)
@@ -123,6 +123,6 @@ void scan_files(ScanRun& run)
             scan_depth_image(run, read.depth, file.path, i + 1, view_name_for(file.path));
         }
         ++run.frames_done;
-        update_progress(run, false);
+        update_progress(run);
     }
 }

@@ -44,7 +44,7 @@ void scan_files(ScanRun& run);
 void report_problem(ScanRun& run, const std::string& line);
 
 // Redraws the progress line, at most a few times a second (only with show_progress).
-void update_progress(ScanRun& run, bool force);
+void update_progress(ScanRun& run);
 
 // Removes the progress line, before the summary.
 void clear_progress(ScanRun& run);
