@@ -129,20 +129,9 @@ TEST(PalletScanJson, RecordsEqualTheLibraryCallOnEveryFrame)
         expect_same_as_library(records[i], expected);
         ++outcomes[static_cast<std::size_t>(expected.outcome)];
     }
-    // The frames are chosen so that every outcome is checked.
+    // The frames are chosen so that every outcome is checked; 06_no_ground.png has no depth in
+    // its ground patch, so the floor fit has no finite solution, and its record must still parse.
     EXPECT_GT(outcomes[0], 0);
     EXPECT_GT(outcomes[1], 0);
     EXPECT_GT(outcomes[2], 0);
-}
-
-TEST(PalletScanJson, FrameWithoutGroundStaysValidJson)
-{
-    // Its ground patch holds no depth: the floor fit has no finite solution.
-    const std::string frame = frames_dir + "/06_no_ground.png";
-    const CommandResult result = run_command(std::string(PALLET_BUILD_DIR) + "/pallet_scan " +
-                                             frame + " " + frame + " 2>/dev/null");
-    ASSERT_EQ(result.status, 0);
-    const std::vector<json> records = parse_lines(result.out);
-    ASSERT_EQ(records.size(), 2u);
-    expect_same_as_library(records[1], analyse_depth(cv::imread(frame, cv::IMREAD_UNCHANGED)));
 }

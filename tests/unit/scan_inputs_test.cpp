@@ -107,9 +107,7 @@ TEST(ScanInputs, OutputFoldersAndNames)
     EXPECT_NE(prepare_output_dir((dir / "file" / "below").string()), "");
 
     EXPECT_EQ(indexed_frame_name(1), "frame_000001.png");
-    EXPECT_EQ(indexed_frame_name(123456), "frame_123456.png");
     EXPECT_LT(indexed_frame_name(9), indexed_frame_name(10));  // name order is frame order
-    EXPECT_EQ(view_name_for("some/dir/frame_0003.png"), "frame_0003.png");
     EXPECT_EQ(view_name_for("shot.PNG"), "shot.png");
     fs::remove_all(dir);
 }
