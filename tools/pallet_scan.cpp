@@ -1,5 +1,6 @@
 // pallet_scan: the pallet analysis without windows, on recorded depth frames or the live camera.
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -36,6 +37,10 @@ std::string prepare_output_dirs(const ScanOptions& options)
         const std::string error = prepare_output_dir(*dir);
         if (!error.empty()) return *dir + ": " + error;
     }
+    std::error_code ec;
+    if (!options.views_dir.empty() && !options.record_dir.empty() &&
+        std::filesystem::equivalent(options.views_dir, options.record_dir, ec))
+        return "--save-views and --record need two folders: a view would replace a frame";
     return {};
 }
 

@@ -53,6 +53,8 @@ check "usage error is explained" grep -q "format is jsonl or console" "$work/err
 check "record onto a file" [ "$(status_of "$scan" --record "$work/a_file" "$frames")" = 2 ]
 check "views below a file" [ "$(status_of "$scan" --save-views "$work/a_file/v" "$frames")" = 2 ]
 check "output in a missing folder" [ "$(status_of "$scan" --output "$work/no/such/out" "$frames")" = 2 ]
+check "views and recording in one folder" \
+  [ "$(status_of "$scan" --record "$work/same" --save-views "$work/./same/" "$frames")" = 2 ]
 check "help" [ "$(status_of "$scan" --help)" = 0 ]
 check "help text on stdout" grep -q "^Usage: pallet_scan" "$work/out"
 
