@@ -242,9 +242,11 @@ Hit trace(const Scene& scene, const std::vector<Group>& groups,
     return hit;
 }
 
-std::uint16_t sensed_depth(const Sensor& sensor, double z, std::uint64_t& rng)
+// The measured depth of a surface at z-depth z, ray_length away; 0 for a lost return.
+std::uint16_t sensed_depth(const Sensor& sensor, double z, double ray_length, std::uint64_t& rng)
 {
-    if (sensor.dropout_rate > 0.0 && uniform(rng) < sensor.dropout_rate) {
+    const double reach = ray_length / sensor.max_range_mm;  // weak far returns drop out more
+    if (sensor.dropout_rate > 0.0 && uniform(rng) < sensor.dropout_rate * reach * reach) {
         return 0;
     }
     if (sensor.noise_k_per_mm > 0.0) {
@@ -358,7 +360,7 @@ Frame render(const Scene& scene, std::uint64_t seed)
                 continue;
             }
             std::uint64_t rng = frame_key + static_cast<std::uint64_t>(v * cols + u) * 0xD1B54A32D192ED03ULL;
-            depth_row[u] = sensed_depth(scene.sensor, hit.t, rng);
+            depth_row[u] = sensed_depth(scene.sensor, hit.t, ray_length, rng);
         }
     }
     return frame;
