@@ -93,6 +93,9 @@ KV3_SOURCE="replay-once:$work/rec" "$scan" --camera --format console > "$work/re
 check "the replayed recording gives the same report" cmp -s "$work/camera.out" "$work/replay.out"
 check "the camera gives the files' report" cmp -s "$work/camera.out" "$work/files.out"
 
+check "no camera: status 1" [ "$(KV3_SOURCE=none status_of "$scan" --camera)" = 1 ]
+check "no camera: said why" grep -q "the camera cannot be started" "$work/err"
+
 KV3_SOURCE=scene "$scan" --camera --frames 3 --save-views "$work/camviews" > "$work/out" 2> /dev/null
 check "--frames stops the camera" [ "$(lines "$work/out")" = 3 ]
 check "camera views by index" [ -s "$work/camviews/frame_000003.png" ]
