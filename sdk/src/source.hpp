@@ -1,0 +1,28 @@
+// Where the stand-in camera's frames come from: KV3_SOURCE.
+#pragma once
+
+#include <kv3/kv3.hpp>
+
+#include <string>
+#include <vector>
+
+namespace kv3::detail {
+
+enum class source_kind { scene, replay, replay_once, none };
+
+struct frame_source {
+    source_kind kind = source_kind::scene;
+    std::string scene_name;           // scene: "" is the default scene
+    std::string folder;               // replay, replay_once
+    std::vector<std::string> frames;  // replay, replay_once: paths of the PNG files, by name
+};
+
+// Checks the KV3_SOURCE value (unset or empty: the default scene) and fills source from it;
+// returns KV3_SUCCESS, KV3_ERROR_NO_DEVICE ("none"), KV3_ERROR_INVALID_SOURCE (an unknown value or
+// scene name) or KV3_ERROR_SOURCE_NOT_FOUND (a replay folder missing or without PNG files).
+kv3_error resolve_source(bool is_set, const std::string& value, frame_source& source);
+
+// The files of folder whose names end in ".png", sorted by name; empty when folder is missing.
+std::vector<std::string> png_files(const std::string& folder);
+
+}  // namespace kv3::detail

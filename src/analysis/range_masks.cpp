@@ -1,0 +1,141 @@
+#include "analysis/range_masks.hpp"
+
+#include <cmath>
+#include <cstdint>
+
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+// |z'| truncated to whole mm as a 16-bit value, 0 outside 24..240. A height that is not finite or
+// would not fit in 16 bits (it would wrap back into the band) counts as outside.
+std::uint16_t banded_height(double z)
+{
+    const double magnitude = std::abs(z);
+    if (!(magnitude < 65536.0)) {
+        return 0;
+    }
+    const auto A = static_cast<std::uint16_t>(magnitude);
+    if (A > 240 || A < 24) {
+        return 0;
+    }
+    return A;
+}
+
+// y' inside [-2000, -400], else 0. A NaN fails both comparisons, so it is caught first.
+double banded_depth(double y)
+{
+    if (!std::isfinite(y) || y < -2000.0 || y > -400.0) {
+        return 0.0;
+    }
+    return y;
+}
+
+// x' inside [-600, 600], else 0.
+double banded_lateral(double x)
+{
+    if (!std::isfinite(x) || x > 600.0 || x < -600.0) {
+        return 0.0;
+    }
+    return x;
+}
+
+void check_aligned_size(const std::vector<cv::Point3d>& aligned)
+{
+    CV_Assert(aligned.size() == static_cast<std::size_t>(480 * 640));
+}
+
+}  // namespace
+
+cv::Mat make_height_mask(const std::vector<cv::Point3d>& aligned)
+{
+    check_aligned_size(aligned);
+    cv::Mat height(480, 640, CV_16UC1);
+    std::size_t i = 0;
+    for (int v = 0; v < 480; ++v) {
+        std::uint16_t* row = height.ptr<std::uint16_t>(v);
+        for (int u = 0; u < 640; ++u, ++i) {
+            row[u] = banded_height(aligned[i].z);
+        }
+    }
+    cv::Mat height_8bit;
+    height.convertTo(height_8bit, CV_8U, 1.0, 0.0);
+    cv::Mat height_mask;
+    cv::threshold(height_8bit, height_mask, 40, 255, cv::THRESH_BINARY);
+    return height_mask;
+}
+
+cv::Mat make_depth_band_mask(const std::vector<cv::Point3d>& aligned)
+{
+    check_aligned_size(aligned);
+    cv::Mat depth_band(480, 640, CV_64FC1);
+    std::size_t i = 0;
+    for (int v = 0; v < 480; ++v) {
+        double* row = depth_band.ptr<double>(v);
+        for (int u = 0; u < 640; ++u, ++i) {
+            row[u] = banded_depth(aligned[i].y);
+        }
+    }
+    cv::Mat depth_band_8bit;
+    cv::convertScaleAbs(depth_band, depth_band_8bit, 1.0, 0.0);  // |y'| >= 400 saturates to 255
+    cv::Mat depth_band_mask;
+    // Otsu ignores the 150; on an image of only 0 and 255 it picks 0.
+    cv::threshold(depth_band_8bit, depth_band_mask, 150, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    return depth_band_mask;
+}
+
+cv::Mat make_lateral_band_mask(const std::vector<cv::Point3d>& aligned)
+{
+    check_aligned_size(aligned);
+    cv::Mat lateral_band(480, 640, CV_64FC1);
+    std::size_t i = 0;
+    for (int v = 0; v < 480; ++v) {
+        double* row = lateral_band.ptr<double>(v);
+        for (int u = 0; u < 640; ++u, ++i) {
+            row[u] = banded_lateral(aligned[i].x);
+        }
+    }
+    cv::Mat lateral_band_8bit;
+    cv::convertScaleAbs(lateral_band, lateral_band_8bit, 1.0, 0.0);  // |x'| rounded: below 0.5 is 0
+    cv::Mat lateral_band_mask;
+    cv::threshold(lateral_band_8bit, lateral_band_mask, 0, 255, cv::THRESH_BINARY);
+    return lateral_band_mask;
+}
+
+cv::Mat make_combined_band_mask(const std::vector<cv::Point3d>& aligned)
+{
+    const cv::Mat height_mask = make_height_mask(aligned);
+    const cv::Mat depth_band_mask = make_depth_band_mask(aligned);
+    const cv::Mat lateral_band_mask = make_lateral_band_mask(aligned);
+    cv::Mat first_and;
+    cv::bitwise_and(height_mask, depth_band_mask, first_and, cv::noArray());
+    cv::Mat combined_band_mask;
+    cv::bitwise_and(first_and, lateral_band_mask, combined_band_mask, cv::noArray());
+    return combined_band_mask;
+}
+
+std::vector<Contour> find_candidate_contours(const cv::Mat& combined_band_mask)
+{
+    cv::Mat blurred;
+    cv::GaussianBlur(combined_band_mask, blurred, cv::Size(3, 3), 0, 0, cv::BORDER_DEFAULT);
+    const cv::Mat element = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 5), cv::Point(-1, -1));
+    cv::Mat eroded;
+    cv::erode(blurred, eroded, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+              cv::morphologyDefaultBorderValue());
+    cv::Mat region;
+    cv::dilate(eroded, region, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+               cv::morphologyDefaultBorderValue());
+
+    // Searched as it is: every non-zero pixel counts, the blur's soft rim included.
+    std::vector<Contour> contours;
+    std::vector<cv::Vec4i> hierarchy;
+    cv::findContours(region, contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_SIMPLE, cv::Point(0, 0));
+
+    std::vector<Contour> candidate_contours;
+    for (Contour& contour : contours) {
+        if (contour.size() >= 50) {
+            candidate_contours.push_back(std::move(contour));
+        }
+    }
+    return candidate_contours;
+}
