@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -170,7 +171,7 @@ std::string detection_plot(const std::string& png, const std::string& data, cons
     return gp.str();
 }
 
-// Runs gnuplot on the script inside dir; the child's own output goes to our stderr.
+// Runs gnuplot on the script inside dir; its own output goes to gnuplot.log there.
 bool run_gnuplot(const std::string& dir, const std::string& script, std::string& reason)
 {
     const pid_t child = fork();
@@ -180,6 +181,13 @@ bool run_gnuplot(const std::string& dir, const std::string& script, std::string&
     }
     if (child == 0) {
         if (chdir(dir.c_str()) != 0) _exit(126);
+        // Its warnings (a one-value axis, say) are no business of the terminal: keep them.
+        const int log = open("gnuplot.log", O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (log >= 0) {
+            dup2(log, STDOUT_FILENO);
+            dup2(log, STDERR_FILENO);
+            close(log);
+        }
         execlp("gnuplot", "gnuplot", script.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -191,7 +199,8 @@ bool run_gnuplot(const std::string& dir, const std::string& script, std::string&
         }
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        reason = "gnuplot failed (status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
+        reason = "gnuplot failed (status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) +
+                 "), see " + dir + "/gnuplot.log";
         return false;
     }
     return true;
