@@ -51,16 +51,19 @@ std::string percent(std::size_t part, std::size_t whole)
     return whole == 0 ? "-" : cell(100.0 * static_cast<double>(part) / static_cast<double>(whole), 1);
 }
 
+std::string short_number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 std::string axis_values(const std::vector<SceneResult>& results, double SceneParams::*parameter)
 {
     std::set<double> values;
     for (const SceneResult& r : results) values.insert(r.params.*parameter);
     std::string text;
-    for (const double v : values) {
-        char item[32];
-        std::snprintf(item, sizeof item, "%g", v);
-        text += (text.empty() ? "" : ", ") + std::string(item);
-    }
+    for (const double v : values) text += (text.empty() ? "" : ", ") + short_number(v);
     return text;
 }
 
@@ -124,12 +127,13 @@ void write_angle_lines(std::ostream& out, const std::vector<SceneResult>& result
 void write_plot_data(const std::string& path, const std::vector<BinSummary>& bins)
 {
     std::ofstream out(path);
-    out << "# key found% no_pallet% no_contour% x_p50 x_p95 y_p50 y_p95 z_p50 z_p95 normal_p50 normal_p95\n";
+    out << "# key found% no_pallet% no_contour% found_on_face% x_p50 x_p95 y_p50 y_p95 z_p50 z_p95 normal_p50 normal_p95\n";
     for (const BinSummary& b : bins) {
         const double n = static_cast<double>(b.scenes);
         out << b.key << ' ' << 100.0 * static_cast<double>(b.found) / n << ' '
             << 100.0 * static_cast<double>(b.no_pallet) / n << ' '
-            << 100.0 * static_cast<double>(b.no_contour) / n;
+            << 100.0 * static_cast<double>(b.no_contour) / n << ' '
+            << 100.0 * static_cast<double>(b.found - b.centre_misses) / n;
         for (int k = 0; k < 3; ++k) {
             out << ' ' << (std::isfinite(b.centre_abs_p50[k]) ? number(b.centre_abs_p50[k]) : "NaN")
                 << ' ' << (std::isfinite(b.centre_abs_p95[k]) ? number(b.centre_abs_p95[k]) : "NaN");
@@ -147,12 +151,14 @@ std::string error_plot(const std::string& png, const std::string& data, const st
        << "set multiplot layout 2,1 title 'Pose error against " << xlabel
        << " (found scenes; solid: median, dashed: 95th percentile)'\n"
        << "set xlabel '" << xlabel << "'\n"
-       << "set ylabel 'centre error, mm'\n"
-       << "plot '" << data << "' u 1:5 w lp lc 1 dt 1 t '|x| p50', '' u 1:6 w lp lc 1 dt 2 t '|x| p95',"
-       << " '' u 1:7 w lp lc 2 dt 1 t '|y| p50', '' u 1:8 w lp lc 2 dt 2 t '|y| p95',"
-       << " '' u 1:9 w lp lc 3 dt 1 t '|z| p50', '' u 1:10 w lp lc 3 dt 2 t '|z| p95'\n"
+       << "set ylabel 'centre error, mm (log scale)'\n"
+       << "set logscale y\n"
+       << "plot '" << data << "' u 1:6 w lp lc 1 dt 1 t '|x| p50', '' u 1:7 w lp lc 1 dt 2 t '|x| p95',"
+       << " '' u 1:8 w lp lc 2 dt 1 t '|y| p50', '' u 1:9 w lp lc 2 dt 2 t '|y| p95',"
+       << " '' u 1:10 w lp lc 3 dt 1 t '|z| p50', '' u 1:11 w lp lc 3 dt 2 t '|z| p95'\n"
+       << "unset logscale y\n"
        << "set ylabel 'normal error, degrees'\n"
-       << "plot '" << data << "' u 1:11 w lp lc 4 dt 1 t 'p50', '' u 1:12 w lp lc 4 dt 2 t 'p95'\n"
+       << "plot '" << data << "' u 1:12 w lp lc 4 dt 1 t 'p50', '' u 1:13 w lp lc 4 dt 2 t 'p95'\n"
        << "unset multiplot\n";
     return gp.str();
 }
@@ -166,7 +172,7 @@ std::string detection_plot(const std::string& png, const std::string& data, cons
        << "set ylabel 'scenes, %'\n"
        << "set yrange [0:105]\n"
        << "plot '" << data << "' u 1:2 w lp lc 2 t 'pallet found', '' u 1:3 w lp lc 7 t 'no pallet',"
-       << " '' u 1:4 w lp lc 8 t 'no contour'\n"
+       << " '' u 1:4 w lp lc 8 t 'no contour', '' u 1:5 w lp lc 1 dt 2 t 'found, centre pixel on the face'\n"
        << "set autoscale y\n";
     return gp.str();
 }
@@ -354,14 +360,23 @@ void write_summary(std::ostream& out, const std::vector<SceneResult>& results, s
            "the face. Normal: angle in degrees between the fitted face normal (the last row of R) "
            "and the true outward normal of the face.\n\n";
     out << "## All scenes\n\n";
-    write_table_head(out, "scenes");
+    write_table_head(out, "bin");
     write_table_row(out, "all", summarise(all_of(results), 0.0));
-    out << "\n## By distance (mm)\n\n";
-    write_table_head(out, "distance");
-    for (const BinSummary& b : summarise_by(results, &SceneParams::distance_mm)) write_table_row(out, cell(b.key, 0), b);
-    out << "\n## By pallet yaw (degrees)\n\n";
-    write_table_head(out, "yaw");
-    for (const BinSummary& b : summarise_by(results, &SceneParams::yaw_deg)) write_table_row(out, cell(b.key, 1), b);
+    const struct {
+        const char* title;
+        const char* key;
+        double SceneParams::*parameter;
+    } axes[] = {{"By distance (mm)", "distance", &SceneParams::distance_mm},
+                {"By pallet yaw (degrees)", "yaw", &SceneParams::yaw_deg},
+                {"By lateral offset (mm)", "lateral", &SceneParams::lateral_mm},
+                {"By camera height (mm)", "height", &SceneParams::height_mm},
+                {"By camera tilt (degrees)", "tilt", &SceneParams::pitch_deg},
+                {"By noise level", "noise", &SceneParams::noise_level}};
+    for (const auto& axis : axes) {
+        out << "\n## " << axis.title << "\n\n";
+        write_table_head(out, axis.key);
+        for (const BinSummary& b : summarise_by(results, axis.parameter)) write_table_row(out, short_number(b.key), b);
+    }
     out << "\n## By fork openings\n\n";
     write_table_head(out, "openings");
     std::vector<const SceneResult*> returns, no_returns;

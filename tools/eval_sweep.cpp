@@ -52,10 +52,10 @@ SweepAxes default_axes()
     SweepAxes axes;
     axes.distance_mm = {750, 1000, 1250, 1500, 1750, 2000, 2250, 2500};
     axes.yaw_deg = {-20, -15, -10, -5, 0, 5, 10, 15, 20};
-    axes.lateral_mm = {0, 250};  // the left side mirrors the right one with the yaw negated
+    axes.lateral_mm = {-250, 0, 250};
     axes.height_mm = {200, 250};
     axes.pitch_deg = {4, 6, 8};
-    axes.noise_level = {0, 1};   // an exact sensor and the renderer's default one
+    axes.noise_level = {0, 1, 2};  // an exact sensor, the renderer's default one, twice as bad
     axes.cavity_no_return = {false, true};
     return axes;
 }

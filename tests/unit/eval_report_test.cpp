@@ -161,7 +161,9 @@ TEST(WriteOutputs, TinySweepWritesCsvAndSummary)
     EXPECT_NE(summary.find("## By distance (mm)"), std::string::npos);
     EXPECT_NE(summary.find("| 1000 | 2 |"), std::string::npos);
     EXPECT_NE(summary.find("| 1500 | 2 |"), std::string::npos);
-    EXPECT_NE(summary.find("| 0.0 | 4 |"), std::string::npos);  // the one yaw bin
+    EXPECT_NE(summary.find("## By pallet yaw (degrees)\n\n| yaw |"), std::string::npos);
+    EXPECT_NE(summary.find("| 0 | 4 |"), std::string::npos);  // the one bin of yaw, lateral offset, ...
+    EXPECT_NE(summary.find("## By noise level"), std::string::npos);
     EXPECT_NE(summary.find("| no return | 2 |"), std::string::npos);
     EXPECT_NE(summary.find("| yaw | pallet yaw |"), std::string::npos);
 }
