@@ -1,6 +1,8 @@
 #include "tools/eval_options.hpp"
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -55,6 +57,12 @@ std::optional<EvalOptions> parse_eval_options(const std::vector<std::string>& ar
             error = "unexpected argument '" + name + "'";
             return std::nullopt;
         }
+        static const char* const valued[] = {"--distance", "--yaw", "--lateral", "--height", "--pitch",
+                                             "--noise", "--cavity", "--seed", "--threads", "--out"};
+        if (std::find(std::begin(valued), std::end(valued), name) == std::end(valued)) {
+            error = "unknown option '" + name + "'";
+            return std::nullopt;
+        }
         if (i + 1 >= args.size()) {
             error = name + " needs a value";
             return std::nullopt;
@@ -97,15 +105,12 @@ std::optional<EvalOptions> parse_eval_options(const std::vector<std::string>& ar
                 return std::nullopt;
             }
             options.threads = static_cast<int>(number);
-        } else if (name == "--out") {
+        } else {  // --out
             if (value.empty()) {
                 error = "--out needs a folder name";
                 return std::nullopt;
             }
             options.out_dir = value;
-        } else {
-            error = "unknown option '" + name + "'";
-            return std::nullopt;
         }
     }
     for (const double noise : options.axes.noise_level) {

@@ -171,9 +171,11 @@ std::string detection_plot(const std::string& png, const std::string& data, cons
        << "set xlabel '" << xlabel << "'\n"
        << "set ylabel 'scenes, %'\n"
        << "set yrange [0:105]\n"
+       << "set key below\n"
        << "plot '" << data << "' u 1:2 w lp lc 2 t 'pallet found', '' u 1:3 w lp lc 7 t 'no pallet',"
        << " '' u 1:4 w lp lc 8 t 'no contour', '' u 1:5 w lp lc 1 dt 2 t 'found, centre pixel on the face'\n"
-       << "set autoscale y\n";
+       << "set autoscale y\n"
+       << "set key outside right\n";
     return gp.str();
 }
 
@@ -212,7 +214,9 @@ bool run_gnuplot(const std::string& dir, const std::string& script, std::string&
     return true;
 }
 
-void make_folder(const std::string& dir)
+}  // namespace
+
+void make_output_folder(const std::string& dir)
 {
     std::string partial;
     std::stringstream parts(dir);
@@ -230,8 +234,6 @@ void make_folder(const std::string& dir)
         throw std::runtime_error(dir + " is not a folder");
     }
 }
-
-}  // namespace
 
 double quantile(std::vector<double> values, double q)
 {
@@ -436,7 +438,7 @@ bool write_plots(const std::string& dir, const std::vector<SceneResult>& results
 OutputFiles write_outputs(const std::string& dir, const std::vector<SceneResult>& results,
                           std::uint64_t base_seed)
 {
-    make_folder(dir);
+    make_output_folder(dir);
     OutputFiles files;
     files.csv = dir + "/scenes.csv";
     files.summary = dir + "/summary.md";

@@ -59,6 +59,10 @@ struct OutputFiles {
     std::string plots_skipped;       // why, when they were
 };
 
+// Makes dir and its parents when missing; throws std::runtime_error when that fails or dir is
+// no folder.
+void make_output_folder(const std::string& dir);
+
 // Makes dir when missing and writes scenes.csv, summary.md and the plots. Throws
 // std::runtime_error when a file cannot be written.
 OutputFiles write_outputs(const std::string& dir, const std::vector<SceneResult>& results,

@@ -72,6 +72,7 @@ int main(int argc, char** argv)
         std::fflush(stderr);
     };
     try {
+        make_output_folder(options->out_dir);  // before the sweep, not after minutes of it
         const std::vector<SceneResult> results =
             run_sweep(scenes, options->seed, threads, terminal ? std::function<void(std::size_t, std::size_t)>(progress) : nullptr);
         if (terminal) std::fputs("\n", stderr);

@@ -201,5 +201,10 @@ TEST(EvalOptions, DefaultsAxesAndUsageErrors)
         EXPECT_FALSE(options_of(args, error).has_value()) << args[0];
         EXPECT_FALSE(error.empty()) << args[0];
     }
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--colour"}, {"--colour", "red"}}) {
+        EXPECT_FALSE(options_of(args, error).has_value());
+        EXPECT_NE(error.find("unknown option '--colour'"), std::string::npos) << error;
+    }
     EXPECT_NE(eval_usage().find("--cavity both|on|off"), std::string::npos);
 }
