@@ -101,34 +101,6 @@ TEST(SceneSeed, FollowsTheSceneNotItsPlaceInTheSweep)
     EXPECT_NE(scene_seed(all[0], 1), scene_seed(all[0], 2));
 }
 
-TEST(MakeScene, ScalesTheDefaultSensorAndSetsTheMount)
-{
-    SceneParams p;
-    p.distance_mm = 1750;
-    p.yaw_deg = -15;
-    p.lateral_mm = 250;
-    p.height_mm = 250;
-    p.pitch_deg = 4;
-    p.noise_level = 2;
-    p.cavity_no_return = true;
-    const sim::Scene scene = make_scene(p);
-    const sim::Sensor standard;
-    ASSERT_TRUE(scene.pallet.has_value());
-    EXPECT_EQ(scene.pallet->distance_mm, 1750.0);
-    EXPECT_EQ(scene.pallet->yaw_deg, -15.0);
-    EXPECT_EQ(scene.pallet->lateral_mm, 250.0);
-    EXPECT_EQ(scene.mount.height_mm, 250.0);
-    EXPECT_EQ(scene.mount.pitch_deg, 4.0);
-    EXPECT_DOUBLE_EQ(scene.sensor.noise_k_per_mm, 2.0 * standard.noise_k_per_mm);
-    EXPECT_DOUBLE_EQ(scene.sensor.dropout_rate, 2.0 * standard.dropout_rate);
-    EXPECT_TRUE(scene.sensor.cavity_no_return);
-    EXPECT_TRUE(scene.boxes.empty());
-
-    p.noise_level = 0;
-    EXPECT_EQ(make_scene(p).sensor.noise_k_per_mm, 0.0);
-    EXPECT_EQ(make_scene(p).sensor.dropout_rate, 0.0);
-}
-
 TEST(RunSweep, SameResultsInSceneOrderOnAnyThreadCount)
 {
     SweepAxes axes;
