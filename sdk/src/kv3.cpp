@@ -88,7 +88,10 @@ std::optional<cv::Mat> read_recorded_frame(const std::string& path)
 
 class depth_frame_impl final : public depth_frame {
 public:
-    depth_frame_impl(cv::Mat pixels, std::uint64_t number) : pixels_(std::move(pixels)), name_(numbered("depth_frame", number)) {}
+    depth_frame_impl(cv::Mat pixels, std::uint64_t number)
+        : pixels_(std::move(pixels)), name_(numbered("depth_frame", number))
+    {
+    }
 
     std::int32_t width() const override
     {
@@ -118,7 +121,10 @@ private:
 
 class color_frame_impl final : public color_frame {
 public:
-    color_frame_impl(cv::Mat pixels, std::uint64_t number) : pixels_(std::move(pixels)), name_(numbered("color_frame", number)) {}
+    color_frame_impl(cv::Mat pixels, std::uint64_t number)
+        : pixels_(std::move(pixels)), name_(numbered("color_frame", number))
+    {
+    }
 
     std::int32_t width() const override
     {
@@ -154,7 +160,8 @@ public:
 
     depth_frame* get_depth_frame() override
     {
-        trace(name_ + ".get_depth_frame -> " + (depth_ ? numbered("depth_frame", number_) : "null"));
+        trace(name_ + ".get_depth_frame -> "
+              + (depth_ ? numbered("depth_frame", number_) : "null"));
         return depth_ ? &*depth_ : nullptr;
     }
     color_frame* get_color_frame() override
@@ -162,7 +169,8 @@ public:
         // Made on first request: a program that never reads colour never pays for it.
         if (with_color_ && !color_)
             color_.emplace(cv::Mat(540, 960, CV_8UC3, cv::Scalar(64, 96, 128)), number_);
-        trace(name_ + ".get_color_frame -> " + (color_ ? numbered("color_frame", number_) : "null"));
+        trace(name_ + ".get_color_frame -> "
+              + (color_ ? numbered("color_frame", number_) : "null"));
         return color_ ? &*color_ : nullptr;
     }
     std::uint64_t frame_number() const override
