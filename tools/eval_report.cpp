@@ -70,8 +70,9 @@ std::string axis_values(const std::vector<SceneResult>& results, double ScenePar
 void write_table_head(std::ostream& out, const char* key_name)
 {
     out << "| " << key_name << " | scenes | found % | no pallet % | no contour % "
-        << "| x p50 | x p95 | y p50 | y p95 | z p50 | z p95 | centre misses | normal p50 | normal p95 |\n"
-        << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+        << "| x p50 | x p95 | y p50 | y p95 | z p50 | z p95 | centre misses | centre 0,0,0 "
+        << "| normal p50 | normal p95 |\n"
+        << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
 }
 
 void write_table_row(std::ostream& out, const std::string& key, const BinSummary& b)
@@ -79,7 +80,7 @@ void write_table_row(std::ostream& out, const std::string& key, const BinSummary
     out << "| " << key << " | " << b.scenes << " | " << percent(b.found, b.scenes) << " | "
         << percent(b.no_pallet, b.scenes) << " | " << percent(b.no_contour, b.scenes);
     for (int k = 0; k < 3; ++k) out << " | " << cell(b.centre_abs_p50[k]) << " | " << cell(b.centre_abs_p95[k]);
-    out << " | " << b.centre_misses << " | " << cell(b.normal_p50, 2) << " | " << cell(b.normal_p95, 2)
+    out << " | " << b.centre_misses << " | " << b.zero_centres << " | " << cell(b.normal_p50, 2) << " | " << cell(b.normal_p95, 2)
         << " |\n";
 }
 
@@ -262,6 +263,7 @@ BinSummary summarise(const std::vector<const SceneResult*>& scenes, double key)
         if (c.outcome != PalletOutcome::pallet_found) continue;
         ++b.found;
         if (!c.centre_on_face) ++b.centre_misses;
+        if (c.reported_centre.isZero(0.0)) ++b.zero_centres;
         for (int k = 0; k < 3; ++k) centre[k].push_back(std::abs(c.centre_error(k)));
         normal.push_back(c.normal_error_deg);
     }
@@ -359,7 +361,8 @@ void write_summary(std::ostream& out, const std::vector<SceneResult>& results, s
         << "Centre columns: |reported centre point - true face centre| per camera axis (x right, "
            "y down, z forward), median (p50) and 95th percentile (p95) in mm, over the scenes "
            "where a pallet was found. Centre misses: found scenes whose centre pixel is not on "
-           "the face. Normal: angle in degrees between the fitted face normal (the last row of R) "
+           "the face. Centre 0,0,0: found scenes whose centre pixel has no depth, so that the "
+           "reported centre point is (0, 0, 0). Normal: angle in degrees between the fitted face normal (the last row of R) "
            "and the true outward normal of the face.\n\n";
     out << "## All scenes\n\n";
     write_table_head(out, "bin");

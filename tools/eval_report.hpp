@@ -22,6 +22,7 @@ struct BinSummary {
     std::size_t no_pallet = 0;
     std::size_t no_contour = 0;
     std::size_t centre_misses = 0;             // found, but the centre pixel is not on the face
+    std::size_t zero_centres = 0;              // found, but the centre pixel has no depth: (0, 0, 0)
     double centre_abs_p50[3] = {NAN, NAN, NAN};  // |error| per axis x, y, z, mm
     double centre_abs_p95[3] = {NAN, NAN, NAN};
     double normal_p50 = NAN;                   // degrees

@@ -62,6 +62,7 @@ std::vector<std::string> split(const std::string& line, char separator)
 SceneResult found_scene(double distance, double err_x, double normal_deg, bool on_face)
 {
     SceneResult r;
+    r.comparison.reported_centre = {err_x, 0.0, 1000.0};
     r.params.distance_mm = distance;
     r.comparison.outcome = PalletOutcome::pallet_found;
     r.comparison.centre_error = {err_x, -2.0 * err_x, 0.5};
@@ -94,6 +95,7 @@ TEST(Statistics, BinsCountOutcomesAndMeasureFoundScenesOnly)
 {
     std::vector<SceneResult> results = {found_scene(1000, 10, 1, true), found_scene(1000, -30, 3, false),
                                         found_scene(2000, 5, 2, true)};
+    results[2].comparison.reported_centre = Eigen::Vector3d::Zero();  // no depth at the centre pixel
     SceneResult missing;
     missing.params.distance_mm = 2000;
     missing.comparison.outcome = PalletOutcome::no_pallet;
@@ -107,6 +109,7 @@ TEST(Statistics, BinsCountOutcomesAndMeasureFoundScenesOnly)
     EXPECT_EQ(bins[0].scenes, 2U);
     EXPECT_EQ(bins[0].found, 2U);
     EXPECT_EQ(bins[0].centre_misses, 1U);
+    EXPECT_EQ(bins[0].zero_centres, 0U);
     EXPECT_DOUBLE_EQ(bins[0].centre_abs_p50[0], 20.0);  // |10| and |-30|
     EXPECT_DOUBLE_EQ(bins[0].centre_abs_p50[1], 40.0);
     EXPECT_DOUBLE_EQ(bins[0].centre_abs_p95[0], 29.0);
@@ -116,6 +119,7 @@ TEST(Statistics, BinsCountOutcomesAndMeasureFoundScenesOnly)
     EXPECT_EQ(bins[1].no_pallet, 1U);
     EXPECT_EQ(bins[1].no_contour, 1U);
     EXPECT_DOUBLE_EQ(bins[1].centre_abs_p95[2], 0.5);
+    EXPECT_EQ(bins[1].zero_centres, 1U);
 }
 
 TEST(WriteOutputs, TinySweepWritesCsvAndSummary)
