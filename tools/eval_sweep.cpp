@@ -1,0 +1,183 @@
+#include "tools/eval_sweep.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "analysis/frame_analysis.hpp"
+
+namespace {
+
+std::uint64_t splitmix64(std::uint64_t state)
+{
+    std::uint64_t z = state + 0x9E3779B97F4A7C15ULL;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+std::uint64_t fold(std::uint64_t hash, double value)
+{
+    const auto milli = static_cast<std::int64_t>(std::llround(value * 1000.0));
+    return splitmix64(hash ^ static_cast<std::uint64_t>(milli));
+}
+
+bool parse_number(const std::string& text, double& value)
+{
+    std::istringstream in(text);
+    in >> value;
+    return !text.empty() && in && in.peek() == std::char_traits<char>::eof() && std::isfinite(value);
+}
+
+std::vector<std::string> split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts;
+    std::string::size_type start = 0;
+    for (;;) {
+        const std::string::size_type end = text.find(separator, start);
+        parts.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) return parts;
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+SweepAxes default_axes()
+{
+    SweepAxes axes;
+    axes.distance_mm = {750, 1000, 1250, 1500, 1750, 2000, 2250, 2500};
+    axes.yaw_deg = {-20, -15, -10, -5, 0, 5, 10, 15, 20};
+    axes.lateral_mm = {-250, 0, 250};
+    axes.height_mm = {200, 250};
+    axes.pitch_deg = {4, 6, 8};
+    axes.noise_level = {0, 1, 2};  // an exact sensor, the renderer's default one, twice as bad
+    axes.cavity_no_return = {false, true};
+    return axes;
+}
+
+std::optional<std::vector<double>> parse_axis(const std::string& text, std::string& error)
+{
+    const std::vector<std::string> range = split(text, ':');
+    std::vector<double> values;
+    if (range.size() == 3) {
+        double lo = 0.0;
+        double hi = 0.0;
+        double step = 0.0;
+        if (!parse_number(range[0], lo) || !parse_number(range[1], hi) ||
+            !parse_number(range[2], step)) {
+            error = "'" + text + "' is not LO:HI:STEP with three numbers";
+            return std::nullopt;
+        }
+        if (!(step > 0.0) || hi < lo) {
+            error = "'" + text + "' needs LO <= HI and STEP > 0";
+            return std::nullopt;
+        }
+        const double count = std::floor((hi - lo) / step + 1e-9) + 1.0;
+        if (count > 10000.0) {
+            error = "'" + text + "' gives more than 10000 values";
+            return std::nullopt;
+        }
+        for (int i = 0; i < static_cast<int>(count); ++i) values.push_back(lo + i * step);
+        return values;
+    }
+    if (range.size() != 1) {
+        error = "'" + text + "' is not LO:HI:STEP";
+        return std::nullopt;
+    }
+    for (const std::string& item : split(text, ',')) {
+        double value = 0.0;
+        if (!parse_number(item, value)) {
+            error = "'" + text + "' is not a number or a comma-separated list of numbers";
+            return std::nullopt;
+        }
+        values.push_back(value);
+    }
+    return values;
+}
+
+std::vector<SceneParams> sweep_scenes(const SweepAxes& axes)
+{
+    std::vector<SceneParams> scenes;
+    for (const double distance : axes.distance_mm)
+        for (const double yaw : axes.yaw_deg)
+            for (const double lateral : axes.lateral_mm)
+                for (const double height : axes.height_mm)
+                    for (const double pitch : axes.pitch_deg)
+                        for (const double noise : axes.noise_level)
+                            for (const bool cavity : axes.cavity_no_return)
+                                scenes.push_back({distance, yaw, lateral, height, pitch, noise, cavity});
+    return scenes;
+}
+
+std::uint64_t scene_seed(const SceneParams& p, std::uint64_t base_seed)
+{
+    std::uint64_t hash = splitmix64(base_seed);
+    for (const double value : {p.distance_mm, p.yaw_deg, p.lateral_mm, p.height_mm, p.pitch_deg,
+                               p.noise_level, p.cavity_no_return ? 1.0 : 0.0}) {
+        hash = fold(hash, value);
+    }
+    return hash;
+}
+
+sim::Scene make_scene(const SceneParams& p)
+{
+    sim::Scene scene = sim::pallet_scene(p.distance_mm, p.lateral_mm, p.yaw_deg);
+    scene.mount.height_mm = p.height_mm;
+    scene.mount.pitch_deg = p.pitch_deg;
+    scene.mount.roll_deg = 0.0;
+    const sim::Sensor standard;
+    scene.sensor.noise_k_per_mm = standard.noise_k_per_mm * p.noise_level;
+    scene.sensor.dropout_rate = std::min(1.0, standard.dropout_rate * p.noise_level);
+    scene.sensor.cavity_no_return = p.cavity_no_return;
+    return scene;
+}
+
+SceneResult evaluate_scene(const SceneParams& params, std::uint64_t base_seed)
+{
+    SceneResult result;
+    result.params = params;
+    result.seed = scene_seed(params, base_seed);
+    const sim::Frame frame = sim::render(make_scene(params), result.seed);
+    result.comparison = compare_with_truth(analyse_depth(frame.depth), frame);
+    return result;
+}
+
+std::vector<SceneResult> run_sweep(const std::vector<SceneParams>& scenes, std::uint64_t base_seed,
+                                   int threads,
+                                   const std::function<void(std::size_t, std::size_t)>& progress)
+{
+    std::vector<SceneResult> results(scenes.size());
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> done{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr failure;
+    std::mutex failure_mutex;
+    const auto work = [&] {
+        for (std::size_t i = next++; i < scenes.size() && !failed; i = next++) {
+            try {
+                results[i] = evaluate_scene(scenes[i], base_seed);
+            } catch (...) {
+                const std::lock_guard<std::mutex> lock(failure_mutex);
+                if (!failure) failure = std::current_exception();
+                failed = true;
+            }
+            ++done;
+        }
+    };
+    std::vector<std::thread> workers;
+    const int count = std::max(1, threads);
+    for (int t = 0; t < count; ++t) workers.emplace_back(work);
+    while (progress && done < scenes.size() && !failed) {
+        progress(done, scenes.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    for (std::thread& worker : workers) worker.join();
+    if (failure) std::rethrow_exception(failure);
+    if (progress) progress(done, scenes.size());
+    return results;
+}

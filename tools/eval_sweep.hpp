@@ -1,0 +1,69 @@
+// The scenes of an accuracy sweep: the grid of pallet placements, camera mounts and sensor
+// qualities, the seed of each scene, and the pool that renders and analyses them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/render.hpp"
+#include "sim/scene.hpp"
+#include "tools/eval_compare.hpp"
+
+// One scene of the sweep: a lone pallet on the floor, nothing else in view.
+struct SceneParams {
+    double distance_mm = 1500.0;  // the face's middle ahead of the camera (floor frame)
+    double yaw_deg = 0.0;         // pallet yaw, counter-clockwise seen from above
+    double lateral_mm = 0.0;      // the face's middle to the right of the camera
+    double height_mm = 200.0;     // camera above the floor
+    double pitch_deg = 6.0;       // camera tilt, > 0 looks up
+    double noise_level = 1.0;     // multiple of the default sensor's depth noise and dropouts
+    bool cavity_no_return = false;
+};
+
+// The values each axis takes; the sweep is their full product.
+struct SweepAxes {
+    std::vector<double> distance_mm;
+    std::vector<double> yaw_deg;
+    std::vector<double> lateral_mm;
+    std::vector<double> height_mm;
+    std::vector<double> pitch_deg;
+    std::vector<double> noise_level;
+    std::vector<bool> cavity_no_return;
+};
+
+// The default sweep: the working mount of the renderer and a little beyond it.
+SweepAxes default_axes();
+
+// "V", "V1,V2,..." or "LO:HI:STEP" (HI included when the steps land on it). Empty on a
+// malformed text, with the reason in error.
+std::optional<std::vector<double>> parse_axis(const std::string& text, std::string& error);
+
+// Every combination of the axes, distance varying slowest and cavity fastest.
+std::vector<SceneParams> sweep_scenes(const SweepAxes& axes);
+
+// The renderer's seed of a scene: splitmix64 folded over the base seed and the scene's seven
+// parameters (each as round(value * 1000)), so that a scene keeps its seed, and its noise, in any
+// sweep that contains it.
+std::uint64_t scene_seed(const SceneParams& params, std::uint64_t base_seed);
+
+// The renderer's scene for the parameters: default sensor scaled by noise_level.
+sim::Scene make_scene(const SceneParams& params);
+
+struct SceneResult {
+    SceneParams params;
+    std::uint64_t seed = 0;
+    SceneComparison comparison;
+};
+
+// Renders one scene, analyses its depth image and compares the result with the truth.
+SceneResult evaluate_scene(const SceneParams& params, std::uint64_t base_seed);
+
+// Evaluates every scene on `threads` workers; results in scene order, whatever the thread count.
+// `progress` (may be empty) is called on the calling thread now and then with the number done.
+std::vector<SceneResult> run_sweep(const std::vector<SceneParams>& scenes, std::uint64_t base_seed,
+                                   int threads,
+                                   const std::function<void(std::size_t, std::size_t)>& progress);
