@@ -6,22 +6,109 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
 
+#include <Eigen/LU>
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/depth_intake.hpp"
+#include "analysis/pallet_pose.hpp"
 #include "analysis/plane_fit.hpp"
 #include "analysis/result_report.hpp"
 
 namespace {
 
-// p' = M * (p - P0) with the ground patch's M and P0, made exactly as align_to_ground makes them.
+// Sum of [x y 1]^T [x y 1] and of [x y 1]^T z over the points added: the normal equations of the
+// plane fit z = a*x + b*y + c without an n x 3 matrix.
+struct PlaneSums {
+    double xx = 0.0, xy = 0.0, x = 0.0, yy = 0.0, y = 0.0, xz = 0.0, yz = 0.0, z = 0.0;
+    std::size_t n = 0;
+
+    // Adds the points of columns u_begin..u_end-1 of row v, zero depths included (as
+    // depth_to_point makes them: the origin).
+    void add_row(int v, const std::uint16_t* depth_row, int u_begin, int u_end)
+    {
+        const double row_scale = (static_cast<double>(v) - camera_model.cy) / camera_model.fy;
+        for (int u = u_begin; u < u_end; ++u) {
+            const double d = depth_row[u];
+            const double px = d * column_scale(u);
+            const double py = d * row_scale;
+            xx += px * px;
+            xy += px * py;
+            x += px;
+            yy += py * py;
+            y += py;
+            xz += px * d;
+            yz += py * d;
+            z += d;
+            ++n;
+        }
+    }
+
+    static double column_scale(int u)
+    {
+        static const std::array<double, 640> scale = [] {
+            std::array<double, 640> s{};
+            for (std::size_t i = 0; i < s.size(); ++i) {
+                s[i] = (static_cast<double>(i) - camera_model.cx) / camera_model.fx;
+            }
+            return s;
+        }();
+        return scale[static_cast<std::size_t>(u)];
+    }
+
+    Eigen::Matrix3d normal_matrix() const
+    {
+        Eigen::Matrix3d S;
+        S << xx, xy, x, xy, yy, y, x, y, static_cast<double>(n);
+        return S;
+    }
+
+    // 1-norm condition number of the normal matrix (infinite when singular or not finite).
+    double condition() const
+    {
+        const Eigen::Matrix3d S = normal_matrix();
+        const Eigen::Matrix3d inverse = Eigen::PartialPivLU<Eigen::Matrix3d>(S).inverse();
+        const double c = S.cwiseAbs().colwise().sum().maxCoeff() *
+                         inverse.cwiseAbs().colwise().sum().maxCoeff();
+        return std::isfinite(c) ? c : std::numeric_limits<double>::infinity();
+    }
+};
+
+// The plane through the summed points, solved with a partial-pivoting LU inverse as fit_plane
+// does; no points give zeros as there.
+Eigen::Vector3d plane_of(const PlaneSums& sums)
+{
+    if (sums.n == 0) return Eigen::Vector3d::Zero();
+    const Eigen::Vector3d t(sums.xz, sums.yz, sums.z);
+    return Eigen::PartialPivLU<Eigen::Matrix3d>(sums.normal_matrix()).inverse() * t;
+}
+
+// p' = M * (p - P0) with the ground patch's M and P0.
 struct GroundFrame {
     double x0, y0, z0;
     double m00, m01, m02, m10, m11, m12, m20, m21, m22;
 };
 
-GroundFrame ground_frame_of(const cv::Mat& depth)
+GroundFrame ground_frame_from(const Eigen::Vector3d& ground_plane, const cv::Point3d& P0)
+{
+    Eigen::Matrix3d R = rotation_onto_z(ground_plane);
+    cv::Mat M(3, 3, CV_64F);
+    M = rotation_view(R).inv(cv::DECOMP_LU);  // as align_to_ground makes it
+    const auto m = [&M](int r, int c) { return M.at<double>(r, c); };
+    return {P0.x, P0.y, P0.z, m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1),
+            m(1, 2), m(2, 0), m(2, 1), m(2, 2)};
+}
+
+cv::Point3d reference_point(const cv::Mat& depth)
+{
+    return depth_to_point(420, 320, depth.at<std::uint16_t>(420, 320));
+}
+
+// Exactly align_to_ground's M: the literal plane fit on the 12,800 patch points. Its last bits
+// come from the matrix library's product kernels, which is why it is made only when a pixel
+// needs it.
+GroundFrame literal_ground_frame(const cv::Mat& depth)
 {
     std::vector<cv::Point3d> ground_points;  // 12,800 points, not image-sized
     ground_points.reserve(80 * 160);
@@ -29,36 +116,121 @@ GroundFrame ground_frame_of(const cv::Mat& depth)
         const std::uint16_t* row = depth.ptr<std::uint16_t>(v);
         for (int u = 240; u < 400; ++u) ground_points.push_back(depth_to_point(v, u, row[u]));
     }
-    const cv::Point3d P0 = depth_to_point(420, 320, depth.at<std::uint16_t>(420, 320));
-    Eigen::Matrix3d R = rotation_onto_z(fit_plane(ground_points));
-    cv::Mat M(3, 3, CV_64F);
-    M = rotation_view(R).inv(cv::DECOMP_LU);
-    const auto m = [&M](int r, int c) { return M.at<double>(r, c); };
-    return {P0.x, P0.y, P0.z, m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1),
-            m(1, 2), m(2, 0), m(2, 1), m(2, 2)};
+    return ground_frame_from(fit_plane(ground_points), reference_point(depth));
 }
 
-// The band tests on the aligned point of one measured pixel, computed in double with the very
-// operations of align_to_ground and the three mask functions: the reference for every pixel the
-// float pass cannot decide.
-bool in_bands_exact(const GroundFrame& g, int v, int u, std::uint16_t d)
+double largest_entry_difference(const GroundFrame& a, const GroundFrame& b)
+{
+    const double da[9] = {a.m00, a.m01, a.m02, a.m10, a.m11, a.m12, a.m20, a.m21, a.m22};
+    const double db[9] = {b.m00, b.m01, b.m02, b.m10, b.m11, b.m12, b.m20, b.m21, b.m22};
+    double largest = 0.0;
+    for (int i = 0; i < 9; ++i) largest = std::max(largest, std::abs(da[i] - db[i]));
+    return largest;  // NaN compares false: a non-finite entry leaves 0, checked by the caller
+}
+
+// The ground frame from the normal equations, and a bound on how far each entry of its M may lie
+// from the literal M. The two fits solve the same equations with roundings in another order; the
+// literal one forms the inverse and the 3 x n product explicitly and carries most of the
+// difference: measured on rendered floors, |a| and |b| differ by at most 8e-11 of |a| + |b|
+// (1e-9 relative on a tiny a, 7.5e-11 on b). plane_slack trusts them to 1e-8 of |a| + |b|, over a
+// hundred times that, and a near-singular patch is not trusted at all. M's sensitivity to the
+// coefficients is found by moving them that far: near a level floor the rotation axis turns fast
+// with (a, b), and the bound grows with it.
+struct FastGround {
+    GroundFrame frame;
+    double m_slack;  // bound on |M_fast - M_literal| per entry; infinite: use the literal M
+};
+
+constexpr double plane_slack = 1e-8;
+
+FastGround fast_ground_frame(const cv::Mat& depth)
+{
+    PlaneSums sums;
+    for (int v = 380; v < 460; ++v) {
+        const std::uint16_t* row = depth.ptr<std::uint16_t>(v);
+        sums.add_row(v, row, 240, 400);
+    }
+    const cv::Point3d P0 = reference_point(depth);
+    const Eigen::Vector3d plane = plane_of(sums);
+    const double condition = sums.condition();
+    FastGround fast{ground_frame_from(plane, P0), std::numeric_limits<double>::infinity()};
+    const double shift = plane_slack * (std::abs(plane(0)) + std::abs(plane(1)));
+    if (!std::isfinite(shift) || !(condition < 1e14)) return fast;
+    double slack = 0.0;
+    for (const double da : {-shift, shift}) {
+        for (const double db : {-shift, shift}) {
+            const GroundFrame moved =
+                ground_frame_from(Eigen::Vector3d(plane(0) + da, plane(1) + db, plane(2)), P0);
+            const double difference = largest_entry_difference(fast.frame, moved);
+            if (!std::isfinite(moved.m00 + moved.m11 + moved.m22)) return fast;
+            slack = std::max(slack, difference);
+        }
+    }
+    fast.m_slack = 2.0 * slack + 1e-15;
+    return fast;
+}
+
+// Whether |z'| is a height in the band, y' a depth, x' a lateral distance, with the very
+// operations of the three mask functions.
+bool height_in_band(double z)
+{
+    // trunc(|z'|) in 41..240; a height of 65,536 or more or not finite is outside.
+    const double height = std::abs(z);
+    return height >= 41.0 && height < 241.0;
+}
+
+bool depth_in_band(double y) { return y >= -2000.0 && y <= -400.0; }
+
+bool lateral_in_band(double x)
+{
+    // The lateral image is turned to 8 bits in single precision: |x'| is rounded to float first
+    // and then to the nearest integer, halves to even, so 0.5 + 2^-25 still gives 0.
+    return x >= -600.0 && x <= 600.0 && static_cast<float>(std::abs(x)) > 0.5f;
+}
+
+cv::Point3d aligned_point(const GroundFrame& g, int v, int u, std::uint16_t d)
 {
     const cv::Point3d p = depth_to_point(v, u, d);
     const double dx = p.x - g.x0;
     const double dy = p.y - g.y0;
     const double dz = p.z - g.z0;
-    const double x = (g.m00 * dx + g.m01 * dy) + g.m02 * dz;
-    const double y = (g.m10 * dx + g.m11 * dy) + g.m12 * dz;
-    const double z = (g.m20 * dx + g.m21 * dy) + g.m22 * dz;
-    // Height: trunc(|z'|) in 41..240; a height of 65,536 or more or not finite is outside.
-    const double height = std::abs(z);
-    const bool in_height = height >= 41.0 && height < 241.0;
-    const bool in_depth = y >= -2000.0 && y <= -400.0;
-    // The lateral image is turned to 8 bits in single precision: |x'| is rounded to float first
-    // and then to the nearest integer, halves to even, so 0.5 + 2^-25 still gives 0.
-    const bool in_lateral =
-        x >= -600.0 && x <= 600.0 && static_cast<float>(std::abs(x)) > 0.5f;
-    return in_height && in_depth && in_lateral;
+    return {(g.m00 * dx + g.m01 * dy) + g.m02 * dz, (g.m10 * dx + g.m11 * dy) + g.m12 * dz,
+            (g.m20 * dx + g.m21 * dy) + g.m22 * dz};
+}
+
+// The band tests on the aligned point of one measured pixel, computed in double with the very
+// operations of align_to_ground and the three mask functions: the reference for every pixel the
+// faster tests cannot decide.
+bool in_bands_exact(const GroundFrame& g, int v, int u, std::uint16_t d)
+{
+    const cv::Point3d a = aligned_point(g, v, u, d);
+    return height_in_band(a.z) && depth_in_band(a.y) && lateral_in_band(a.x);
+}
+
+// The same tests with the fast M: decided when every band test gives the same answer at both
+// ends of the interval that holds the literal coordinate. The bands are hundreds of millimetres
+// wide and the gap around x' = 0 is 1 mm, so an interval far narrower than that holds at most
+// one edge and its two ends differ exactly when it does.
+enum class Decision { outside, inside, undecided };
+
+Decision in_bands_fast(const FastGround& fast, int v, int u, std::uint16_t d)
+{
+    const GroundFrame& g = fast.frame;
+    const cv::Point3d p = depth_to_point(v, u, d);
+    const double reach = std::abs(p.x - g.x0) + std::abs(p.y - g.y0) + std::abs(p.z - g.z0);
+    // M's slack over the point's offset, plus the roundings of the double products (each well
+    // below 1e-15 of reach).
+    const double t = fast.m_slack * reach + 1e-13 * (reach + 1.0);
+    if (!(t < 0.25)) return Decision::undecided;
+    const cv::Point3d a = aligned_point(g, v, u, d);
+    const bool z_lo = height_in_band(a.z - t), z_hi = height_in_band(a.z + t);
+    const bool y_lo = depth_in_band(a.y - t), y_hi = depth_in_band(a.y + t);
+    const bool x_lo = lateral_in_band(a.x - t), x_hi = lateral_in_band(a.x + t);
+    if (!z_lo && !z_hi) return Decision::outside;
+    if (!y_lo && !y_hi) return Decision::outside;
+    if (!x_lo && !x_hi) return Decision::outside;
+    if (z_lo && z_hi && y_lo && y_hi && x_lo && x_hi) return Decision::inside;
+    return Decision::undecided;
 }
 
 // Per-frame constants of the float pass for one aligned coordinate c' = d * (ka[u] + kb(v)) - k0,
@@ -71,8 +243,9 @@ struct FloatAxis {
     float margin;     // bound on |float c' - exact c'| over every pixel of the frame
 };
 
-FloatAxis float_axis(double mr0, double mr1, double mr2, const GroundFrame& g)
+FloatAxis float_axis(double mr0, double mr1, double mr2, const FastGround& fast)
 {
+    const GroundFrame& g = fast.frame;
     FloatAxis axis{};
     double ka_max = 0.0;
     for (int u = 0; u < 640; ++u) {
@@ -89,7 +262,10 @@ FloatAxis float_axis(double mr0, double mr1, double mr2, const GroundFrame& g)
     // magnitudes are 65535 * (|ka| + |kb|) and |k0|, and about six roundings meet in c'. 2^-19 is
     // 32 roundings' worth, which also covers the double rounding of the reference.
     const double scale = 65535.0 * (ka_max + kb_max) + std::abs(k0) + 1.0;
-    axis.margin = static_cast<float>(std::ldexp(scale, -19));
+    // The literal M may differ from the fast one by m_slack per entry, over offsets |p - P0| of
+    // at most 65535 * (1 + 2) + |P0|.
+    const double reach = 65535.0 * 3.0 + std::abs(g.x0) + std::abs(g.y0) + std::abs(g.z0);
+    axis.margin = static_cast<float>(std::ldexp(scale, -19) + 3.0 * fast.m_slack * reach);
     if (!std::isfinite(axis.margin) || !std::isfinite(axis.k0)) {
         axis.margin = std::numeric_limits<float>::infinity();  // every pixel decided in double
     }
@@ -183,6 +359,8 @@ PalletPose measure_pallet_fast(const std::vector<Contour>& selection, const cv::
         fast_face_points(face_mask, bounding_rect, combined_band_mask, depth);
     pose.face_point_count = face_points.size();
     pose.centre_point = rect_centre_point(bounding_rect, depth);
+    // The literal fit: its rotation is printed to 16 digits, and the explicit inverse times the
+    // 3 x n product carries rounding errors near 1e-12 that no other summation order reproduces.
     pose.rotation = rotation_onto_z(fit_plane(face_points));
     pose.angles = rotation_angles(pose.rotation);
     pose.euler_rad = euler_zyx(pose.rotation);
@@ -195,9 +373,11 @@ PalletPose measure_pallet_fast(const std::vector<Contour>& selection, const cv::
 BandMask fast_combined_band_mask(const cv::Mat& depth)
 {
     CV_Assert(depth.type() == CV_16UC1 && depth.rows == 480 && depth.cols == 640);
-    const GroundFrame g = ground_frame_of(depth);
-    const FloatPass f{float_axis(g.m00, g.m01, g.m02, g), float_axis(g.m10, g.m11, g.m12, g),
-                      float_axis(g.m20, g.m21, g.m22, g)};
+    const FastGround fast = fast_ground_frame(depth);
+    const FloatPass f{float_axis(fast.frame.m00, fast.frame.m01, fast.frame.m02, fast),
+                      float_axis(fast.frame.m10, fast.frame.m11, fast.frame.m12, fast),
+                      float_axis(fast.frame.m20, fast.frame.m21, fast.frame.m22, fast)};
+    std::optional<GroundFrame> literal;  // made on the first pixel that needs it
 
     BandMask band;
     band.mask.create(480, 640, CV_8UC1);
@@ -209,7 +389,13 @@ BandMask fast_combined_band_mask(const cv::Mat& depth)
         if (float_row(f, v, depth_row, mask_row, undecided.data())) {
             for (int u = 0; u < 640; ++u) {
                 if (undecided[static_cast<std::size_t>(u)] == 0) continue;
-                mask_row[u] = in_bands_exact(g, v, u, depth_row[u]) ? 255 : 0;
+                const Decision decision = in_bands_fast(fast, v, u, depth_row[u]);
+                bool inside = decision == Decision::inside;
+                if (decision == Decision::undecided) {
+                    if (!literal) literal = literal_ground_frame(depth);
+                    inside = in_bands_exact(*literal, v, u, depth_row[u]);
+                }
+                mask_row[u] = inside ? 255 : 0;
             }
         }
         if (row_has_pixel(mask_row)) extend_bounds(mask_row, v, u_min, u_max, v_min, v_max);
