@@ -8,6 +8,10 @@
 #include <limits>
 #include <optional>
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <Eigen/LU>
 #include <opencv2/imgproc.hpp>
 
@@ -240,7 +244,8 @@ struct FloatAxis {
     double b_scale;   // m_r1 / fy
     double b_offset;  // m_r2 - m_r1 * cy / fy
     float k0;
-    float margin;     // bound on |float c' - exact c'| over every pixel of the frame
+    float k0_centred;  // k0 - 1200: c' + 1200 is the distance of y' from its band's centre
+    float margin;      // bound on |float c' - exact c'| over every pixel of the frame
 };
 
 FloatAxis float_axis(double mr0, double mr1, double mr2, const FastGround& fast)
@@ -257,16 +262,21 @@ FloatAxis float_axis(double mr0, double mr1, double mr2, const FastGround& fast)
     axis.b_offset = mr2 - mr1 * camera_model.cy / camera_model.fy;
     const double k0 = (mr0 * g.x0 + mr1 * g.y0) + mr2 * g.z0;
     axis.k0 = static_cast<float>(k0);
+    axis.k0_centred = static_cast<float>(k0 - 1200.0);
     const double kb_max = std::abs(mr1) * (480.0 / camera_model.fy) + std::abs(mr2);
-    // Each float step rounds by at most 2^-24 of the magnitude it handles; the largest
-    // magnitudes are 65535 * (|ka| + |kb|) and |k0|, and about six roundings meet in c'. 2^-19 is
-    // 32 roundings' worth, which also covers the double rounding of the reference.
-    const double scale = 65535.0 * (ka_max + kb_max) + std::abs(k0) + 1.0;
+    // Each float step rounds by at most 2^-24 of the magnitude it handles: ka and kb to float,
+    // their sum, d times it, k0 (or k0 - 1200) to float, the subtraction (fused with the product
+    // into one rounding where FMA is used, two roundings otherwise), the distance to a band's
+    // centre (|c'| - 300.25 or - 141, up to 1200 more in magnitude) and the limits themselves
+    // (up to 2000 in magnitude). The largest magnitudes are 65535 * (|ka| + |kb|), |k0| and those
+    // 2000, and at most eight roundings meet in one test; 2^-19 of their sum is 32 roundings'
+    // worth, which also covers the double rounding of the reference.
+    const double scale = 65535.0 * (ka_max + kb_max) + std::abs(k0) + 2048.0;
     // The literal M may differ from the fast one by m_slack per entry, over offsets |p - P0| of
     // at most 65535 * (1 + 2) + |P0|.
     const double reach = 65535.0 * 3.0 + std::abs(g.x0) + std::abs(g.y0) + std::abs(g.z0);
     axis.margin = static_cast<float>(std::ldexp(scale, -19) + 3.0 * fast.m_slack * reach);
-    if (!std::isfinite(axis.margin) || !std::isfinite(axis.k0)) {
+    if (!std::isfinite(axis.margin) || !std::isfinite(axis.k0) || !std::isfinite(axis.k0_centred)) {
         axis.margin = std::numeric_limits<float>::infinity();  // every pixel decided in double
     }
     return axis;
@@ -278,11 +288,7 @@ struct FloatPass {
 
 // One row of the float pass: mask bytes 255 / 0 for the pixels decided in float, and a flag for
 // each pixel that lies within the margin of a band edge. Returns whether any pixel is flagged.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-// Eight pixels per step where the processor has AVX2; contraction to fused multiply-adds there
-// only makes the float values closer to the exact ones, which the margin already bounds.
-__attribute__((target_clones("avx2", "default")))
-#endif
+// The portable form, used where the processor lacks AVX2 and FMA.
 bool float_row(const FloatPass& f, int v, const std::uint16_t* depth_row, std::uint8_t* mask_row,
                std::uint8_t* undecided)
 {
@@ -322,17 +328,124 @@ bool float_row(const FloatPass& f, int v, const std::uint16_t* depth_row, std::u
     return any != 0;
 }
 
-void extend_bounds(const std::uint8_t* mask_row, int v, int& u_min, int& u_max, int& v_min,
-                   int& v_max)
+#if defined(__GNUC__) && defined(__x86_64__)
+#define PALLET_HAVE_AVX2_PASS 1
+
+// The limits of one band as a distance from its centre: a coordinate t' is inside when
+// |t' - centre| <= half (x' and z' are taken as |x'| and |z'| first). The float distance is sure
+// inside up to `in` and sure outside beyond `out`; both are rounded away from the edge.
+struct VectorBand {
+    float centre, in, out;
+};
+
+VectorBand vector_band(double low, double high, float margin)
 {
-    const std::uint8_t* first = std::find_if(mask_row, mask_row + 640, [](std::uint8_t b) { return b != 0; });
-    if (first == mask_row + 640) return;
+    const double centre = (low + high) / 2.0;  // 300.25, -1200, 141: exact in float
+    const double half = (high - low) / 2.0;
+    const float in = std::nextafter(static_cast<float>(half - margin), -1.0f);
+    const float out = std::nextafter(static_cast<float>(half + margin),
+                                     std::numeric_limits<float>::infinity());
+    return {static_cast<float>(centre), in, out};
+}
+
+// Eight 0/255 mask bytes for each 8-bit lane mask, lane 0 in the lowest byte.
+const std::array<std::uint64_t, 256>& byte_masks()
+{
+    static const std::array<std::uint64_t, 256> table = [] {
+        std::array<std::uint64_t, 256> t{};
+        for (unsigned bits = 0; bits < 256; ++bits) {
+            for (unsigned lane = 0; lane < 8; ++lane) {
+                if (bits & (1u << lane)) t[bits] |= std::uint64_t{0xff} << (8 * lane);
+            }
+        }
+        return t;
+    }();
+    return table;
+}
+
+// float_row eight pixels at a time with AVX2 and fused multiply-adds; the same decisions for
+// every pixel it decides (the margin holds for both forms). Groups whose measured pixels are all
+// surely outside the height band are written as zeros without the other two coordinates.
+// Instead of a flag per pixel it sets bit u % 8 of undecided[u / 8]; u_first / u_last get the
+// first and last column decided inside (unchanged when there is none).
+__attribute__((target("avx2,fma"))) bool float_row_avx2(const FloatPass& f, int v,
+                                                        const std::uint16_t* depth_row,
+                                                        std::uint8_t* mask_row,
+                                                        std::uint8_t* undecided, int& u_first,
+                                                        int& u_last)
+{
+    const VectorBand bx = vector_band(0.5, 600.0, f.x.margin);
+    // y' is tested as y' + 1200 with the centre folded into k0 in double: one rounding less.
+    const VectorBand by = vector_band(-2000.0, -400.0, f.y.margin);
+    const VectorBand bz = vector_band(41.0, 241.0, f.z.margin);
+    const __m256 kbx = _mm256_set1_ps(static_cast<float>(f.x.b_scale * v + f.x.b_offset));
+    const __m256 kby = _mm256_set1_ps(static_cast<float>(f.y.b_scale * v + f.y.b_offset));
+    const __m256 kbz = _mm256_set1_ps(static_cast<float>(f.z.b_scale * v + f.z.b_offset));
+    const __m256 x0 = _mm256_set1_ps(f.x.k0);
+    const __m256 y0 = _mm256_set1_ps(f.y.k0_centred);
+    const __m256 z0 = _mm256_set1_ps(f.z.k0);
+    const __m256 x_centre = _mm256_set1_ps(bx.centre), z_centre = _mm256_set1_ps(bz.centre);
+    const __m256 x_in = _mm256_set1_ps(bx.in), x_out = _mm256_set1_ps(bx.out);
+    const __m256 y_in = _mm256_set1_ps(by.in), y_out = _mm256_set1_ps(by.out);
+    const __m256 z_in = _mm256_set1_ps(bz.in), z_out = _mm256_set1_ps(bz.out);
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
+    const __m256 zero = _mm256_setzero_ps();
+    const std::uint64_t* bytes = byte_masks().data();
+    int any = 0;
+    for (int u = 0; u < 640; u += 8) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(depth_row + u));
+        const __m256 d = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(raw));
+        const __m256 measured = _mm256_cmp_ps(d, zero, _CMP_NEQ_OQ);
+        const __m256 z = _mm256_fmsub_ps(d, _mm256_add_ps(_mm256_loadu_ps(f.z.ka.data() + u), kbz), z0);
+        const __m256 tz = _mm256_and_ps(_mm256_sub_ps(_mm256_and_ps(z, magnitude), z_centre), magnitude);
+        // Ordered compares: a NaN is neither sure inside nor sure outside.
+        const __m256 z_outside = _mm256_cmp_ps(tz, z_out, _CMP_GT_OQ);
+        if (_mm256_movemask_ps(_mm256_andnot_ps(z_outside, measured)) == 0) {
+            std::memset(mask_row + u, 0, 8);
+            undecided[u / 8] = 0;
+            continue;
+        }
+        const __m256 x = _mm256_fmsub_ps(d, _mm256_add_ps(_mm256_loadu_ps(f.x.ka.data() + u), kbx), x0);
+        const __m256 tx = _mm256_and_ps(_mm256_sub_ps(_mm256_and_ps(x, magnitude), x_centre), magnitude);
+        const __m256 y = _mm256_fmsub_ps(d, _mm256_add_ps(_mm256_loadu_ps(f.y.ka.data() + u), kby), y0);
+        const __m256 ty = _mm256_and_ps(y, magnitude);
+        const __m256 inside = _mm256_and_ps(
+            _mm256_and_ps(_mm256_cmp_ps(tz, z_in, _CMP_LE_OQ), _mm256_cmp_ps(ty, y_in, _CMP_LE_OQ)),
+            _mm256_and_ps(_mm256_cmp_ps(tx, x_in, _CMP_LE_OQ), measured));
+        const __m256 outside = _mm256_or_ps(
+            z_outside, _mm256_or_ps(_mm256_cmp_ps(ty, y_out, _CMP_GT_OQ),
+                                    _mm256_cmp_ps(tx, x_out, _CMP_GT_OQ)));
+        const int in_bits = _mm256_movemask_ps(inside);
+        const int unsure_bits = _mm256_movemask_ps(_mm256_andnot_ps(_mm256_or_ps(inside, outside), measured));
+        std::memcpy(mask_row + u, bytes + in_bits, 8);
+        undecided[u / 8] = static_cast<std::uint8_t>(unsure_bits);
+        any |= unsure_bits;
+        if (in_bits != 0) {
+            u_first = std::min(u_first, u + __builtin_ctz(static_cast<unsigned>(in_bits)));
+            u_last = std::max(u_last, u + 31 - __builtin_clz(static_cast<unsigned>(in_bits)));
+        }
+    }
+    return any != 0;
+}
+
+bool avx2_supported()
+{
+    static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return supported;
+}
+#else
+bool avx2_supported() { return false; }
+#endif
+
+// The first and last non-zero column of a mask row that has one.
+void row_span(const std::uint8_t* mask_row, int& u_first, int& u_last)
+{
+    int first = 0;
+    while (mask_row[first] == 0) ++first;
     int last = 639;
     while (mask_row[last] == 0) --last;
-    u_min = std::min(u_min, static_cast<int>(first - mask_row));
-    u_max = std::max(u_max, last);
-    if (v_min < 0) v_min = v;
-    v_max = v;
+    u_first = first;
+    u_last = last;
 }
 
 bool row_has_pixel(const std::uint8_t* mask_row)
@@ -370,9 +483,18 @@ PalletPose measure_pallet_fast(const std::vector<Contour>& selection, const cv::
 
 }  // namespace
 
+bool avx2_band_pass_available() { return avx2_supported(); }
+
 BandMask fast_combined_band_mask(const cv::Mat& depth)
 {
+    return fast_combined_band_mask(depth, BandPass::automatic);
+}
+
+BandMask fast_combined_band_mask(const cv::Mat& depth, BandPass pass)
+{
     CV_Assert(depth.type() == CV_16UC1 && depth.rows == 480 && depth.cols == 640);
+    const bool vector = pass == BandPass::avx2 || (pass == BandPass::automatic && avx2_supported());
+    CV_Assert(!vector || avx2_supported());
     const FastGround fast = fast_ground_frame(depth);
     const FloatPass f{float_axis(fast.frame.m00, fast.frame.m01, fast.frame.m02, fast),
                       float_axis(fast.frame.m10, fast.frame.m11, fast.frame.m12, fast),
@@ -381,24 +503,53 @@ BandMask fast_combined_band_mask(const cv::Mat& depth)
 
     BandMask band;
     band.mask.create(480, 640, CV_8UC1);
-    std::array<std::uint8_t, 640> undecided;
+    std::array<std::uint8_t, 640> undecided;  // a flag per pixel, or a bit per pixel (vector)
     int u_min = 640, u_max = -1, v_min = -1, v_max = -1;
     for (int v = 0; v < 480; ++v) {
         const std::uint16_t* depth_row = depth.ptr<std::uint16_t>(v);
         std::uint8_t* mask_row = band.mask.ptr<std::uint8_t>(v);
-        if (float_row(f, v, depth_row, mask_row, undecided.data())) {
-            for (int u = 0; u < 640; ++u) {
-                if (undecided[static_cast<std::size_t>(u)] == 0) continue;
-                const Decision decision = in_bands_fast(fast, v, u, depth_row[u]);
-                bool inside = decision == Decision::inside;
-                if (decision == Decision::undecided) {
-                    if (!literal) literal = literal_ground_frame(depth);
-                    inside = in_bands_exact(*literal, v, u, depth_row[u]);
+        int u_first = 640, u_last = -1;
+        // A pixel the float pass left undecided: decided in double, with the literal M if the
+        // fast one cannot decide it either.
+        const auto decide = [&](int u) {
+            const Decision decision = in_bands_fast(fast, v, u, depth_row[u]);
+            bool inside = decision == Decision::inside;
+            if (decision == Decision::undecided) {
+                if (!literal) literal = literal_ground_frame(depth);
+                inside = in_bands_exact(*literal, v, u, depth_row[u]);
+            }
+            mask_row[u] = inside ? 255 : 0;
+            if (inside) {
+                u_first = std::min(u_first, u);
+                u_last = std::max(u_last, u);
+            }
+        };
+#ifdef PALLET_HAVE_AVX2_PASS
+        if (vector) {
+            if (float_row_avx2(f, v, depth_row, mask_row, undecided.data(), u_first, u_last)) {
+                for (int group = 0; group < 80; ++group) {
+                    for (unsigned bits = undecided[static_cast<std::size_t>(group)]; bits != 0;
+                         bits &= bits - 1) {
+                        decide(8 * group + __builtin_ctz(bits));
+                    }
                 }
-                mask_row[u] = inside ? 255 : 0;
             }
         }
-        if (row_has_pixel(mask_row)) extend_bounds(mask_row, v, u_min, u_max, v_min, v_max);
+#endif
+        if (!vector) {
+            if (float_row(f, v, depth_row, mask_row, undecided.data())) {
+                for (int u = 0; u < 640; ++u) {
+                    if (undecided[static_cast<std::size_t>(u)] != 0) decide(u);
+                }
+            }
+            if (row_has_pixel(mask_row)) row_span(mask_row, u_first, u_last);
+        }
+        if (u_last >= 0) {
+            u_min = std::min(u_min, u_first);
+            u_max = std::max(u_max, u_last);
+            if (v_min < 0) v_min = v;
+            v_max = v;
+        }
     }
     if (v_min >= 0) band.bounds = cv::Rect(u_min, v_min, u_max - u_min + 1, v_max - v_min + 1);
     return band;

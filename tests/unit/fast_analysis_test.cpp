@@ -67,6 +67,21 @@ void expect_fast_equals_literal(const cv::Mat& depth, const std::string& what)
                            draw_result_view(literal_view, literal)));
 }
 
+// Both float passes (the portable one, and AVX2 where this processor has it) against the literal
+// mask and its bounds.
+void expect_band_passes_equal_literal(const cv::Mat& depth, const std::string& what)
+{
+    SCOPED_TRACE(what);
+    const cv::Mat literal_mask = make_combined_band_mask(align_to_ground(depth));
+    const BandMask portable = fast_combined_band_mask(depth, BandPass::portable);
+    EXPECT_TRUE(same_image(portable.mask, literal_mask));
+    EXPECT_EQ(portable.bounds, bounds_of(literal_mask));
+    if (!avx2_band_pass_available()) return;
+    const BandMask avx2 = fast_combined_band_mask(depth, BandPass::avx2);
+    EXPECT_TRUE(same_image(avx2.mask, literal_mask));
+    EXPECT_EQ(avx2.bounds, bounds_of(literal_mask));
+}
+
 sim::Scene random_scene(std::mt19937_64& rng)
 {
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
@@ -170,6 +185,7 @@ TEST(FastAnalysis, EqualsLiteralOnSeededRandomScenes)
         const sim::Scene scene = random_scene(rng);
         const cv::Mat depth = sim::render(scene, 1000 + static_cast<std::uint64_t>(k)).depth;
         expect_fast_equals_literal(depth, "random scene " + std::to_string(k));
+        if (k % 4 == 0) expect_band_passes_equal_literal(depth, "random scene " + std::to_string(k));
         ++outcomes[static_cast<int>(analyse_depth_literal(depth).outcome)];
     }
     expect_fast_equals_literal(sim::render(sim::warehouse_scene(), 7).depth, "warehouse");
@@ -224,6 +240,7 @@ TEST(FastAnalysis, PixelsAtEveryBandEdgeDecidedLikeLiteral)
     EXPECT_GT(inside, 0);  // both sides of the edges are present
     EXPECT_LT(inside, std::accumulate(near_edge.begin(), near_edge.end(), 0));
     expect_fast_equals_literal(depth, "band edges");
+    expect_band_passes_equal_literal(depth, "band edges");
 }
 
 TEST(FastAnalysis, DegenerateFramesEqualLiteral)
@@ -231,18 +248,21 @@ TEST(FastAnalysis, DegenerateFramesEqualLiteral)
     // Nothing measured; a ground patch without depth (non-finite M); a floor with the largest
     // depths a pixel can hold, whose heights exceed 16 bits; one value everywhere.
     expect_fast_equals_literal(cv::Mat::zeros(480, 640, CV_16UC1), "all zero");
+    expect_band_passes_equal_literal(cv::Mat::zeros(480, 640, CV_16UC1), "all zero");
 
     sim::Scene scene = sim::pallet_scene(1250.0);
     scene.sensor = sim::exact_sensor();
     cv::Mat no_ground = sim::render(scene, 5).depth;
     no_ground(cv::Rect(240, 380, 160, 80)).setTo(0);
     expect_fast_equals_literal(no_ground, "ground patch without depth");
+    expect_band_passes_equal_literal(no_ground, "ground patch without depth");
     EXPECT_EQ(cv::countNonZero(fast_combined_band_mask(no_ground).mask), 0);
 
     cv::Mat far = sim::render(scene, 6).depth;
     far(cv::Rect(0, 0, 640, 200)).setTo(65535);
     far(cv::Rect(0, 0, 30, 480)).setTo(65000);
     expect_fast_equals_literal(far, "largest depths");
+    expect_band_passes_equal_literal(far, "largest depths");
 
     expect_fast_equals_literal(cv::Mat(480, 640, CV_16UC1, cv::Scalar(1234)), "one value");
 }
