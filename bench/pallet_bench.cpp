@@ -118,6 +118,11 @@ void check_fast_equals_literal(const FrameKind& frame)
     if (!same_image(draw_result_view(literal_view, literal), fast_result_view(fast_view, fast))) {
         refuse(frame, "result views differ");
     }
+    FastViews views = fast_views(frame.depth);
+    if (!same_image(literal_view, views.depth_view)) refuse(frame, "one-pass depth views differ");
+    if (!same_image(draw_result_view(literal_view, literal), fast_result_view(views, fast))) {
+        refuse(frame, "one-pass result views differ");
+    }
 }
 
 // The whole frame without a window or a console clear.
@@ -133,11 +138,11 @@ std::size_t headless_frame_literal(const cv::Mat& depth)
 
 std::size_t headless_frame_fast(const cv::Mat& depth)
 {
-    const cv::Mat view = fast_depth_view(depth);
+    FastViews views = fast_views(depth);
     const FrameAnalysis analysis = analyse_depth(depth);
     std::ostringstream out;
     write_report(out, analysis, TextEncoding::utf8);
-    const cv::Mat result_view = fast_result_view(view, analysis);
+    const cv::Mat result_view = fast_result_view(views, analysis);
     return out.str().size() + result_view.total();
 }
 

@@ -650,25 +650,140 @@ FrameAnalysis analyse_candidates_fast(const std::vector<Contour>& candidate_cont
     return analysis;
 }
 
-cv::Mat fast_depth_view(const cv::Mat& depth)
+namespace {
+
+// The smallest and largest value of a continuous 16-bit image (0 and 0 when it is empty).
+void depth_range(const std::uint16_t* values, std::size_t total, int& lo, int& hi)
 {
-    CV_Assert(depth.type() == CV_16UC1 && depth.isContinuous());
-    double lo = 0.0, hi = 0.0;
-    cv::minMaxIdx(depth, &lo, &hi);
-    const int d_min = static_cast<int>(lo);
-    const int d_max = static_cast<int>(hi);
-    // Every value of the range once, padded with the largest to a multiple of 64 so that the
-    // library's vector loops handle every element as they handle the frame's (640 columns).
-    const int range = d_max - d_min + 1;
-    cv::Mat values(1, (range + 63) / 64 * 64, CV_16UC1, cv::Scalar(d_max));
+    std::uint16_t smallest = 0xffff, largest = 0;
+    for (std::size_t i = 0; i < total; ++i) {
+        smallest = std::min(smallest, values[i]);
+        largest = std::max(largest, values[i]);
+    }
+    lo = total == 0 ? 0 : smallest;
+    hi = largest;
+}
+
+#ifdef PALLET_HAVE_AVX2_PASS
+__attribute__((target("avx2"))) void depth_range_avx2(const std::uint16_t* values,
+                                                      std::size_t total, int& lo, int& hi)
+{
+    __m256i smallest = _mm256_set1_epi16(-1), largest = _mm256_setzero_si256();
+    std::size_t i = 0;
+    for (; i + 16 <= total; i += 16) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i));
+        smallest = _mm256_min_epu16(smallest, x);
+        largest = _mm256_max_epu16(largest, x);
+    }
+    alignas(32) std::uint16_t s[16], l[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(s), smallest);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(l), largest);
+    int tail_lo = 0, tail_hi = 0;
+    depth_range(values + i, total - i, tail_lo, tail_hi);
+    lo = i == total ? 0xffff : tail_lo;
+    hi = tail_hi;
+    for (int k = 0; k < 16; ++k) {
+        lo = std::min(lo, static_cast<int>(s[k]));
+        hi = std::max(hi, static_cast<int>(l[k]));
+    }
+    if (total == 0) lo = 0;
+}
+#endif
+
+// The depth view's byte for every value of the frame's range [lo, hi], as normalize and
+// convertScaleAbs make it: the library itself maps the range once, padded with the largest
+// value to a multiple of 64 so that its vector loops handle every element as they handle the
+// frame's (640 columns).
+cv::Mat grey_table(int lo, int hi)
+{
+    const int range = hi - lo + 1;
+    cv::Mat values(1, (range + 63) / 64 * 64, CV_16UC1, cv::Scalar(hi));
     std::uint16_t* value = values.ptr<std::uint16_t>(0);
-    for (int i = 0; i < range; ++i) value[i] = static_cast<std::uint16_t>(d_min + i);
+    for (int i = 0; i < range; ++i) value[i] = static_cast<std::uint16_t>(lo + i);
     cv::Mat normalized;
     cv::normalize(values, normalized, 0, 255, cv::NORM_MINMAX, -1, cv::noArray());
     cv::Mat table;
     cv::convertScaleAbs(normalized, table, 1, 0);
-    const std::uint8_t* lut = table.ptr<std::uint8_t>(0) - d_min;
+    return table;
+}
 
+void depth_range_of(const cv::Mat& depth, int& lo, int& hi)
+{
+    CV_Assert(depth.type() == CV_16UC1 && depth.isContinuous());
+#ifdef PALLET_HAVE_AVX2_PASS
+    if (avx2_supported()) {
+        depth_range_avx2(depth.ptr<std::uint16_t>(0), depth.total(), lo, hi);
+        return;
+    }
+#endif
+    depth_range(depth.ptr<std::uint16_t>(0), depth.total(), lo, hi);
+}
+
+// The JET colour of each grey level, made once by the library's own colour map; four bytes per
+// entry (blue, green, red, 0) so that a pixel is one 32-bit store.
+const std::array<std::uint32_t, 256>& jet_colours()
+{
+    static const std::array<std::uint32_t, 256> table = [] {
+        cv::Mat grey_levels(1, 256, CV_8UC1);
+        for (int i = 0; i < 256; ++i) grey_levels.at<std::uint8_t>(i) = static_cast<std::uint8_t>(i);
+        cv::Mat jet;
+        cv::applyColorMap(grey_levels, jet, cv::COLORMAP_JET);
+        std::array<std::uint32_t, 256> t{};
+        for (std::size_t i = 0; i < 256; ++i) {
+            const cv::Vec3b bgr = jet.at<cv::Vec3b>(static_cast<int>(i));
+            t[i] = static_cast<std::uint32_t>(bgr[0]) | static_cast<std::uint32_t>(bgr[1]) << 8 |
+                   static_cast<std::uint32_t>(bgr[2]) << 16;
+        }
+        return t;
+    }();
+    return table;
+}
+
+// Writes one BGR pixel per entry of `colour`, each a 32-bit store whose fourth byte the next
+// pixel overwrites; the last pixel of each row is written with three bytes.
+void store_bgr(std::uint8_t* bgr, std::uint32_t colour) { std::memcpy(bgr, &colour, 4); }
+void store_last_bgr(std::uint8_t* bgr, std::uint32_t colour) { std::memcpy(bgr, &colour, 3); }
+
+}  // namespace
+
+FastViews fast_views(const cv::Mat& depth)
+{
+    int lo = 0, hi = 0;
+    depth_range_of(depth, lo, hi);
+    const cv::Mat grey = grey_table(lo, hi);
+    const std::array<std::uint32_t, 256>& jet = jet_colours();
+    // Grey byte in the low 8 bits, its colour above: one load per pixel for both views.
+    std::vector<std::uint32_t> table(static_cast<std::size_t>(hi - lo + 1));
+    const std::uint8_t* g = grey.ptr<std::uint8_t>(0);
+    for (std::size_t i = 0; i < table.size(); ++i) table[i] = g[i] | jet[g[i]] << 8;
+    const std::uint32_t* entry = table.data() - lo;
+
+    FastViews views{cv::Mat(depth.size(), CV_8UC1), cv::Mat(depth.size(), CV_8UC3)};
+    const int cols = depth.cols;
+    for (int v = 0; v < depth.rows; ++v) {
+        const std::uint16_t* src = depth.ptr<std::uint16_t>(v);
+        std::uint8_t* grey_row = views.depth_view.ptr<std::uint8_t>(v);
+        std::uint8_t* bgr = views.colour_view.ptr<std::uint8_t>(v);
+        for (int u = 0; u + 1 < cols; ++u) {
+            const std::uint32_t e = entry[src[u]];
+            grey_row[u] = static_cast<std::uint8_t>(e);
+            store_bgr(bgr + 3 * u, e >> 8);
+        }
+        if (cols > 0) {
+            const std::uint32_t e = entry[src[cols - 1]];
+            grey_row[cols - 1] = static_cast<std::uint8_t>(e);
+            store_last_bgr(bgr + 3 * (cols - 1), e >> 8);
+        }
+    }
+    return views;
+}
+
+cv::Mat fast_depth_view(const cv::Mat& depth)
+{
+    int lo = 0, hi = 0;
+    depth_range_of(depth, lo, hi);
+    const cv::Mat table = grey_table(lo, hi);
+    const std::uint8_t* lut = table.ptr<std::uint8_t>(0) - lo;
     cv::Mat view(depth.size(), CV_8UC1);
     const std::uint16_t* src = depth.ptr<std::uint16_t>(0);
     std::uint8_t* dst = view.ptr<std::uint8_t>(0);
@@ -680,29 +795,26 @@ cv::Mat fast_depth_view(const cv::Mat& depth)
 cv::Mat fast_result_view(const cv::Mat& depth_view, const FrameAnalysis& analysis)
 {
     CV_Assert(depth_view.type() == CV_8UC1);
-    cv::Mat grey_levels(1, 256, CV_8UC1);
-    for (int i = 0; i < 256; ++i) grey_levels.at<std::uint8_t>(i) = static_cast<std::uint8_t>(i);
-    cv::Mat jet;
-    cv::applyColorMap(grey_levels, jet, cv::COLORMAP_JET);
-    // Four bytes per entry so that each pixel is one 32-bit store; the fourth byte is overwritten
-    // by the next pixel, and the last pixel of the image is written byte by byte.
-    std::array<std::array<std::uint8_t, 4>, 256> colour{};
-    for (std::size_t i = 0; i < 256; ++i) {
-        const cv::Vec3b bgr = jet.at<cv::Vec3b>(static_cast<int>(i));
-        colour[i] = {bgr[0], bgr[1], bgr[2], 0};
-    }
+    const std::array<std::uint32_t, 256>& jet = jet_colours();
     cv::Mat result_view(depth_view.size(), CV_8UC3);
+    const int cols = depth_view.cols;
     for (int v = 0; v < depth_view.rows; ++v) {
         const std::uint8_t* grey = depth_view.ptr<std::uint8_t>(v);
         std::uint8_t* bgr = result_view.ptr<std::uint8_t>(v);
-        const int last = depth_view.cols - 1;
-        for (int u = 0; u < last; ++u) {
-            std::memcpy(bgr + 3 * u, colour[grey[u]].data(), 4);
-        }
-        const cv::Vec3b end = jet.at<cv::Vec3b>(grey[last]);
-        std::memcpy(bgr + 3 * last, &end[0], 3);
+        for (int u = 0; u + 1 < cols; ++u) store_bgr(bgr + 3 * u, jet[grey[u]]);
+        if (cols > 0) store_last_bgr(bgr + 3 * (cols - 1), jet[grey[cols - 1]]);
     }
+    return draw_result_overlay(result_view, analysis);
+}
 
+cv::Mat fast_result_view(FastViews& views, const FrameAnalysis& analysis)
+{
+    return draw_result_overlay(views.colour_view, analysis);
+}
+
+cv::Mat draw_result_overlay(cv::Mat& result_view, const FrameAnalysis& analysis)
+{
+    CV_Assert(result_view.type() == CV_8UC3);
     const cv::Scalar red(0, 0, 255);
     const cv::Scalar white(255, 255, 255);
     const cv::Rect ground_patch(240, 380, 160, 80);  // rows 380..459, columns 240..399

@@ -49,12 +49,12 @@ TextEncoding console_encoding()
 void process_depth_image(const cv::Mat& depth, const char* title)
 {
     write_probe(std::cout, depth);
-    const cv::Mat view = fast_depth_view(depth);  // make_depth_view, byte for byte
+    FastViews views = fast_views(depth);  // make_depth_view and its colour map, byte for byte
     cv::namedWindow(title, cv::WINDOW_NORMAL);
-    cv::imshow(title, view);
+    cv::imshow(title, views.depth_view);
     const FrameAnalysis analysis = analyse_depth(depth);
     write_report(std::cout, analysis, console_encoding());
-    cv::imshow("result", fast_result_view(view, analysis));  // no namedWindow: default form
+    cv::imshow("result", fast_result_view(views, analysis));  // no namedWindow: default form
 }
 
 }  // namespace

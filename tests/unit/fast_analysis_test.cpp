@@ -306,3 +306,44 @@ TEST(FastAnalysis, FacePointsFromRectangleEqualWholeScan)
     ASSERT_GT(whole.size(), 1000u);
     EXPECT_EQ(fast_face_points(face_mask, face_rect, band, depth), whole);
 }
+
+TEST(FastAnalysis, OnePassViewsEqualLiteralAtRangeExtremes)
+{
+    // min = max (zero and non-zero), min = 0 with max = 65535, every 16-bit value once, a narrow
+    // range away from 0, and a rendered pallet frame whose result view carries boxes and texts.
+    cv::Mat full_range(480, 640, CV_16UC1);
+    for (int i = 0; i < 480 * 640; ++i) full_range.at<std::uint16_t>(i) = static_cast<std::uint16_t>(i * 7);
+    cv::Mat extremes(480, 640, CV_16UC1, cv::Scalar(3000));
+    extremes(cv::Rect(0, 0, 640, 10)).setTo(0);
+    extremes(cv::Rect(600, 0, 40, 480)).setTo(65535);
+    cv::Mat narrow(480, 640, CV_16UC1);
+    cv::randu(narrow, cv::Scalar(40000), cv::Scalar(40003));
+    sim::Scene scene = sim::pallet_scene(1250.0);
+    scene.sensor.dropout_rate = 0.0;
+    const std::vector<std::pair<std::string, cv::Mat>> frames{
+        {"all zero", cv::Mat::zeros(480, 640, CV_16UC1)},
+        {"one value", cv::Mat(480, 640, CV_16UC1, cv::Scalar(1234))},
+        {"all 65535", cv::Mat(480, 640, CV_16UC1, cv::Scalar(65535))},
+        {"0 and 65535", extremes},
+        {"every value", full_range},
+        {"narrow range", narrow},
+        {"pallet", sim::render(scene, 11).depth}};
+    bool drew_pallet = false;
+    for (const auto& [what, depth] : frames) {
+        SCOPED_TRACE(what);
+        const cv::Mat literal_view = make_depth_view(depth);
+        cv::Mat literal_colour;
+        cv::applyColorMap(literal_view, literal_colour, cv::COLORMAP_JET);
+        FastViews views = fast_views(depth);
+        EXPECT_TRUE(same_image(views.depth_view, literal_view));
+        EXPECT_TRUE(same_image(views.colour_view, literal_colour));
+        EXPECT_TRUE(same_image(fast_depth_view(depth), literal_view));
+
+        const FrameAnalysis analysis = analyse_depth(depth);
+        drew_pallet |= analysis.outcome == PalletOutcome::pallet_found;
+        const cv::Mat literal_result = draw_result_view(literal_view, analyse_depth_literal(depth));
+        EXPECT_TRUE(same_image(fast_result_view(literal_view, analysis), literal_result));
+        EXPECT_TRUE(same_image(fast_result_view(views, analysis), literal_result));
+    }
+    EXPECT_TRUE(drew_pallet);
+}
