@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "analysis/depth_intake.hpp"
 #include "analysis/fast_analysis.hpp"
@@ -260,6 +261,12 @@ void register_frame(const FrameKind& frame)
         benchmark::DoNotOptimize(report_of(analysis));
         benchmark::DoNotOptimize(fast_result_view(view, analysis));
     });
+    add(kind + "views/literal", [=] {
+        cv::Mat colour;
+        cv::applyColorMap(make_depth_view(depth), colour, cv::COLORMAP_JET);
+        benchmark::DoNotOptimize(colour);
+    });
+    add(kind + "views/fast", [=] { benchmark::DoNotOptimize(fast_views(depth)); });
     add(kind + "analysis/literal", [=] { benchmark::DoNotOptimize(analyse_depth_literal(depth)); });
     add(kind + "analysis/fast", [=] { benchmark::DoNotOptimize(analyse_depth(depth)); });
     add(kind + "frame/literal", [=] { benchmark::DoNotOptimize(headless_frame_literal(depth)); });

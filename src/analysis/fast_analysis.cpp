@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -466,7 +467,29 @@ PalletPose measure_pallet_fast(const std::vector<Contour>& selection, const cv::
     pose.bounding_rect = bounding_rect;
     pose.boxes.reserve(selection.size());
     for (const Contour& contour : selection) pose.boxes.push_back(box_corners(contour));
-    const cv::Mat face_mask = fill_face_mask(selection, depth.size());
+    // Only the face's bounding rectangle of the mask is read. When every inner contour lies in it
+    // too, nothing is clipped and the fills there (integer vertices shifted by whole pixels) are
+    // those of the whole image; the rest of the mask is left unset. An inner contour that only
+    // starts inside the face may leave the rectangle: then the whole mask is filled.
+    const cv::Rect image(cv::Point(0, 0), depth.size());
+    bool inside_rect = (bounding_rect & image) == bounding_rect;
+    for (std::size_t j = 1; j < selection.size() && inside_rect; ++j) {
+        inside_rect = (cv::boundingRect(selection[j]) & bounding_rect) == cv::boundingRect(selection[j]);
+    }
+    cv::Mat face_mask;
+    if (inside_rect) {
+        face_mask.create(depth.size(), CV_8UC1);
+        cv::Mat face_window = face_mask(bounding_rect);
+        face_window.setTo(0);
+        for (std::size_t j = 0; j < selection.size(); ++j) {
+            // The face first, then every inner contour cut out again, as fill_face_mask does.
+            const cv::Scalar colour = j == 0 ? cv::Scalar(255) : cv::Scalar(0);
+            cv::drawContours(face_window, selection, static_cast<int>(j), colour, cv::FILLED,
+                             cv::LINE_8, cv::noArray(), INT_MAX, -bounding_rect.tl());
+        }
+    } else {
+        face_mask = fill_face_mask(selection, depth.size());
+    }
     // The face is filled inside its own bounding rectangle and the inner fills only clear pixels.
     const std::vector<cv::Point3d> face_points =
         fast_face_points(face_mask, bounding_rect, combined_band_mask, depth);
@@ -483,17 +506,17 @@ PalletPose measure_pallet_fast(const std::vector<Contour>& selection, const cv::
 
 }  // namespace
 
-bool avx2_band_pass_available() { return avx2_supported(); }
+bool avx2_pass_available() { return avx2_supported(); }
 
 BandMask fast_combined_band_mask(const cv::Mat& depth)
 {
-    return fast_combined_band_mask(depth, BandPass::automatic);
+    return fast_combined_band_mask(depth, PixelPass::automatic);
 }
 
-BandMask fast_combined_band_mask(const cv::Mat& depth, BandPass pass)
+BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass)
 {
     CV_Assert(depth.type() == CV_16UC1 && depth.rows == 480 && depth.cols == 640);
-    const bool vector = pass == BandPass::avx2 || (pass == BandPass::automatic && avx2_supported());
+    const bool vector = pass == PixelPass::avx2 || (pass == PixelPass::automatic && avx2_supported());
     CV_Assert(!vector || avx2_supported());
     const FastGround fast = fast_ground_frame(depth);
     const FloatPass f{float_axis(fast.frame.m00, fast.frame.m01, fast.frame.m02, fast),
@@ -744,6 +767,23 @@ const std::array<std::uint32_t, 256>& jet_colours()
 void store_bgr(std::uint8_t* bgr, std::uint32_t colour) { std::memcpy(bgr, &colour, 4); }
 void store_last_bgr(std::uint8_t* bgr, std::uint32_t colour) { std::memcpy(bgr, &colour, 3); }
 
+// One row of both views: entry[d - lo] holds the grey byte in its low 8 bits and the colour
+// above.
+void views_row(const std::uint32_t* entry, int lo, const std::uint16_t* src, int cols,
+               std::uint8_t* grey_row, std::uint8_t* bgr)
+{
+    for (int u = 0; u + 1 < cols; ++u) {
+        const std::uint32_t e = entry[src[u] - lo];
+        grey_row[u] = static_cast<std::uint8_t>(e);
+        store_bgr(bgr + 3 * u, e >> 8);
+    }
+    if (cols > 0) {
+        const std::uint32_t e = entry[src[cols - 1] - lo];
+        grey_row[cols - 1] = static_cast<std::uint8_t>(e);
+        store_last_bgr(bgr + 3 * (cols - 1), e >> 8);
+    }
+}
+
 }  // namespace
 
 FastViews fast_views(const cv::Mat& depth)
@@ -756,24 +796,13 @@ FastViews fast_views(const cv::Mat& depth)
     std::vector<std::uint32_t> table(static_cast<std::size_t>(hi - lo + 1));
     const std::uint8_t* g = grey.ptr<std::uint8_t>(0);
     for (std::size_t i = 0; i < table.size(); ++i) table[i] = g[i] | jet[g[i]] << 8;
-    const std::uint32_t* entry = table.data() - lo;
 
     FastViews views{cv::Mat(depth.size(), CV_8UC1), cv::Mat(depth.size(), CV_8UC3)};
-    const int cols = depth.cols;
     for (int v = 0; v < depth.rows; ++v) {
         const std::uint16_t* src = depth.ptr<std::uint16_t>(v);
         std::uint8_t* grey_row = views.depth_view.ptr<std::uint8_t>(v);
         std::uint8_t* bgr = views.colour_view.ptr<std::uint8_t>(v);
-        for (int u = 0; u + 1 < cols; ++u) {
-            const std::uint32_t e = entry[src[u]];
-            grey_row[u] = static_cast<std::uint8_t>(e);
-            store_bgr(bgr + 3 * u, e >> 8);
-        }
-        if (cols > 0) {
-            const std::uint32_t e = entry[src[cols - 1]];
-            grey_row[cols - 1] = static_cast<std::uint8_t>(e);
-            store_last_bgr(bgr + 3 * (cols - 1), e >> 8);
-        }
+        views_row(table.data(), lo, src, depth.cols, grey_row, bgr);
     }
     return views;
 }

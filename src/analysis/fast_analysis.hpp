@@ -23,13 +23,13 @@ struct BandMask {
 // double exactly as the stage-by-stage form does. The depth image must be 480 x 640 CV_16UC1.
 BandMask fast_combined_band_mask(const cv::Mat& depth);
 
-// Which float pass fast_combined_band_mask runs: AVX2 with FMA where the processor has them
-// (automatic), or one form forced, to compare them. Every form gives the same mask.
-enum class BandPass { automatic, portable, avx2 };
-BandMask fast_combined_band_mask(const cv::Mat& depth, BandPass pass);
+// Which form of the band pass runs: AVX2 with FMA where the processor has them (automatic), or
+// one form forced, to compare them. Every form gives the same mask.
+enum class PixelPass { automatic, portable, avx2 };
+BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass);
 
-// Whether this processor can run BandPass::avx2.
-bool avx2_band_pass_available();
+// Whether this processor can run PixelPass::avx2.
+bool avx2_pass_available();
 
 // find_candidate_contours(band.mask), blurring, opening and tracing only a window around
 // band.bounds; the contours are in image coordinates and in the same order.

@@ -73,11 +73,11 @@ void expect_band_passes_equal_literal(const cv::Mat& depth, const std::string& w
 {
     SCOPED_TRACE(what);
     const cv::Mat literal_mask = make_combined_band_mask(align_to_ground(depth));
-    const BandMask portable = fast_combined_band_mask(depth, BandPass::portable);
+    const BandMask portable = fast_combined_band_mask(depth, PixelPass::portable);
     EXPECT_TRUE(same_image(portable.mask, literal_mask));
     EXPECT_EQ(portable.bounds, bounds_of(literal_mask));
-    if (!avx2_band_pass_available()) return;
-    const BandMask avx2 = fast_combined_band_mask(depth, BandPass::avx2);
+    if (!avx2_pass_available()) return;
+    const BandMask avx2 = fast_combined_band_mask(depth, PixelPass::avx2);
     EXPECT_TRUE(same_image(avx2.mask, literal_mask));
     EXPECT_EQ(avx2.bounds, bounds_of(literal_mask));
 }
@@ -346,4 +346,29 @@ TEST(FastAnalysis, OnePassViewsEqualLiteralAtRangeExtremes)
         EXPECT_TRUE(same_image(fast_result_view(views, analysis), literal_result));
     }
     EXPECT_TRUE(drew_pallet);
+}
+
+TEST(FastAnalysis, FaceFilledInItsRectangleEqualsWholeImageFill)
+{
+    // A face wider than 200 pixels with inner contours: one well inside it, one that starts inside
+    // and runs out past the face's bounding rectangle, and one along the rectangle's edge. The
+    // face points feed the 16-digit rotation of the report, so any pixel filled differently shows.
+    cv::Mat depth(480, 640, CV_16UC1);
+    for (int v = 0; v < 480; ++v) {
+        for (int u = 0; u < 640; ++u) depth.at<std::uint16_t>(v, u) = static_cast<std::uint16_t>(1200 + u / 3 + v / 5);
+    }
+    cv::Mat band = cv::Mat::zeros(480, 640, CV_8UC1);
+    band(cv::Rect(60, 120, 500, 220)).setTo(255);
+    const Contour face{{80, 140}, {540, 150}, {530, 320}, {90, 300}};
+    const Contour inner{{200, 200}, {260, 205}, {255, 250}, {205, 245}};
+    const Contour leaving{{400, 200}, {600, 180}, {620, 260}, {410, 240}};
+    const Contour on_edge{{80, 140}, {120, 141}, {100, 170}};
+    for (const auto& candidates : std::vector<std::vector<Contour>>{
+             {face}, {face, inner}, {face, inner, leaving}, {on_edge, face, inner}}) {
+        const FrameAnalysis literal = analyse_candidates(candidates, band, depth);
+        const FrameAnalysis fast = analyse_candidates_fast(candidates, band, depth);
+        ASSERT_EQ(literal.outcome, PalletOutcome::pallet_found);
+        EXPECT_EQ(fast.pose.face_point_count, literal.pose.face_point_count);
+        EXPECT_EQ(report_of(fast), report_of(literal));
+    }
 }
