@@ -768,19 +768,44 @@ void store_bgr(std::uint8_t* bgr, std::uint32_t colour) { std::memcpy(bgr, &colo
 void store_last_bgr(std::uint8_t* bgr, std::uint32_t colour) { std::memcpy(bgr, &colour, 3); }
 
 // One row of both views: entry[d - lo] holds the grey byte in its low 8 bits and the colour
-// above.
+// above. Sixteen equal depths in a row (mostly pixels without a return) are written as one run
+// of a grey byte and a 48-byte colour pattern.
 void views_row(const std::uint32_t* entry, int lo, const std::uint16_t* src, int cols,
                std::uint8_t* grey_row, std::uint8_t* bgr)
 {
-    for (int u = 0; u + 1 < cols; ++u) {
+    std::uint32_t pattern_entry = 0;
+    std::array<std::uint8_t, 48> pattern{};
+    bool have_pattern = false;
+    int u = 0;
+    while (u + 1 < cols) {
+        if (u + 16 <= cols) {
+            std::uint64_t words[4];
+            std::memcpy(words, src + u, sizeof words);
+            const std::uint64_t same = std::uint64_t{src[u]} * 0x0001000100010001u;
+            if (((words[0] ^ same) | (words[1] ^ same) | (words[2] ^ same) | (words[3] ^ same)) == 0) {
+                const std::uint32_t e = entry[src[u] - lo];
+                if (!have_pattern || e != pattern_entry) {
+                    for (std::size_t k = 0; k < 48; k += 3) store_last_bgr(pattern.data() + k, e >> 8);
+                    pattern_entry = e;
+                    have_pattern = true;
+                }
+                std::memset(grey_row + u, static_cast<int>(e & 0xffu), 16);
+                std::memcpy(bgr + 3 * u, pattern.data(), 48);
+                u += 16;
+                continue;
+            }
+        }
+        const int group_end = std::min(u + 16, cols - 1);
+        for (; u < group_end; ++u) {
+            const std::uint32_t e = entry[src[u] - lo];
+            grey_row[u] = static_cast<std::uint8_t>(e);
+            store_bgr(bgr + 3 * u, e >> 8);
+        }
+    }
+    if (u < cols) {  // the last pixel, without writing past the row
         const std::uint32_t e = entry[src[u] - lo];
         grey_row[u] = static_cast<std::uint8_t>(e);
-        store_bgr(bgr + 3 * u, e >> 8);
-    }
-    if (cols > 0) {
-        const std::uint32_t e = entry[src[cols - 1] - lo];
-        grey_row[cols - 1] = static_cast<std::uint8_t>(e);
-        store_last_bgr(bgr + 3 * (cols - 1), e >> 8);
+        store_last_bgr(bgr + 3 * u, e >> 8);
     }
 }
 
