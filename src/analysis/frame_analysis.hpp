@@ -30,5 +30,12 @@ struct FrameAnalysis {
     PalletPose pose;
 };
 
-// The whole analysis of one 480 x 640 CV_16UC1 depth image; pure, no output.
+// The whole analysis of one 480 x 640 CV_16UC1 depth image; pure, no output. Any other size or
+// type throws cv::Exception.
 FrameAnalysis analyse_depth(const cv::Mat& depth);
+
+// The outcome and pose from the candidate contours and the combined band mask of a depth image
+// (the second half of analyse_depth): no contour, no pallet (face 200 pixels wide or less), or
+// the pallet's boxes, centre point, rotation and angles.
+FrameAnalysis analyse_candidates(const std::vector<Contour>& candidate_contours,
+                                 const cv::Mat& combined_band_mask, const cv::Mat& depth);

@@ -42,3 +42,6 @@ RotationAngles rotation_angles(const Eigen::Matrix3d& R);
 
 // Z-Y-X Euler angles (e0, e1, e2) in radians with e0 in [0, pi], e1 and e2 in [-pi, pi].
 Eigen::Vector3d euler_zyx(const Eigen::Matrix3d& R);
+
+// The Euler angles in degrees, each element as (e * 180) / pi.
+Eigen::Vector3d euler_degrees(const Eigen::Vector3d& euler_rad);

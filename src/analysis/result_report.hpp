@@ -2,6 +2,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <string>
 
 #include <opencv2/core.hpp>
 
@@ -11,7 +12,8 @@
 enum class TextEncoding { utf8, gbk };
 
 // The encoding for a console whose character type has this codeset (as nl_langinfo(CODESET)
-// names it): GBK for GBK and GB18030, UTF-8 for everything else (UTF-8, C/POSIX's ANSI_X3.4-1968).
+// names it, any case): GBK for GBK, GB18030 and GB2312 (a subset of GBK), UTF-8 for everything
+// else (UTF-8, C/POSIX's ANSI_X3.4-1968, a null codeset).
 TextEncoding encoding_for_codeset(const char* codeset);
 
 // Writes the outcome line, or the whole pose report, each line ended by '\n' and a flush.
@@ -20,3 +22,15 @@ void write_report(std::ostream& out, const FrameAnalysis& analysis, TextEncoding
 // The colour-mapped depth view with the ground patch box, the reference dot and, for a pallet,
 // its boxes and the position and angle texts (CV_8UC3).
 cv::Mat draw_result_view(const cv::Mat& depth_view, const FrameAnalysis& analysis);
+
+// "X:%f Y:%f Z:%f" of the centre point (mm), as drawn on the result view.
+std::string position_text(const cv::Point3d& centre_point);
+
+// "yaw:%f pitch:%f roll:%f" of the angles (degrees), as drawn on the result view.
+std::string angle_text(const RotationAngles& angles);
+
+// The corner rounded to the nearest pixel, halfway values to the even neighbour.
+cv::Point rounded_corner(const cv::Point2f& corner);
+
+// Four white lines, corner k to corner (k + 1) % 4, thickness 2.
+void draw_box(cv::Mat& result_view, const BoxCorners& corners);

@@ -1,0 +1,302 @@
+#include "sim/render.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace sim {
+
+namespace {
+
+double radians(double deg)
+{
+    return deg * (std::acos(-1.0) / 180.0);
+}
+
+Eigen::Matrix3d yaw_rotation(double yaw_deg)
+{
+    const double c = std::cos(radians(yaw_deg));
+    const double s = std::sin(radians(yaw_deg));
+    Eigen::Matrix3d rotation;
+    rotation << c, -s, 0.0, s, c, 0.0, 0.0, 0.0, 1.0;
+    return rotation;
+}
+
+struct Aabb {
+    double lo[3];
+    double hi[3];
+};
+
+struct Part {
+    Aabb box;
+    Label label;
+};
+
+// Rigid boxes in one local frame, seen from the camera: a ray with camera-frame direction
+// (du, dv, 1) has local direction du * axis[0] + dv * axis[1] + axis[2] from local origin.
+struct Group {
+    double origin[3];
+    double axis[3][3];
+    Aabb bound;
+    std::vector<Part> parts;
+    bool is_pallet;
+};
+
+Group make_group(const Mount& mount, const Eigen::Matrix3d& local_to_floor,
+                 const Eigen::Vector3d& local_origin, std::vector<Part> parts, bool is_pallet)
+{
+    const Eigen::Matrix3d camera_in_local = local_to_floor.transpose() * camera_to_floor(mount);
+    const Eigen::Vector3d origin =
+        local_to_floor.transpose() * (Eigen::Vector3d(0.0, 0.0, mount.height_mm) - local_origin);
+    Group group{};
+    group.bound = parts.front().box;
+    for (const Part& part : parts) {
+        for (int k = 0; k < 3; ++k) {
+            group.bound.lo[k] = std::min(group.bound.lo[k], part.box.lo[k]);
+            group.bound.hi[k] = std::max(group.bound.hi[k], part.box.hi[k]);
+        }
+    }
+    for (int k = 0; k < 3; ++k) {
+        group.origin[k] = origin(k);
+        for (int j = 0; j < 3; ++j) {
+            group.axis[j][k] = camera_in_local(k, j);
+        }
+    }
+    group.parts = std::move(parts);
+    group.is_pallet = is_pallet;
+    return group;
+}
+
+std::vector<Group> make_groups(const Scene& scene)
+{
+    std::vector<Group> groups;
+    if (scene.pallet) {
+        std::vector<Part> parts;
+        for (const PalletPart& p : pallet_parts()) {
+            parts.push_back({{{p.lo.x(), p.lo.y(), p.lo.z()}, {p.hi.x(), p.hi.y(), p.hi.z()}}, p.label});
+        }
+        const Eigen::Vector3d origin(scene.pallet->lateral_mm, scene.pallet->distance_mm, 0.0);
+        groups.push_back(make_group(scene.mount, yaw_rotation(scene.pallet->yaw_deg), origin,
+                                    std::move(parts), true));
+    }
+    for (const Box& box : scene.boxes) {
+        const Eigen::Vector3d half = box.size / 2.0;
+        std::vector<Part> parts{{{{-half.x(), -half.y(), -half.z()}, {half.x(), half.y(), half.z()}},
+                                 box.label}};
+        groups.push_back(make_group(scene.mount, yaw_rotation(box.yaw_deg), box.centre,
+                                    std::move(parts), false));
+    }
+    return groups;
+}
+
+// Ray o + t * d against a box: the parameter interval [t0, t1] inside it, if any.
+bool slab(const double o[3], const double d[3], const Aabb& box, double& t0, double& t1)
+{
+    t0 = -std::numeric_limits<double>::infinity();
+    t1 = std::numeric_limits<double>::infinity();
+    for (int k = 0; k < 3; ++k) {
+        if (d[k] == 0.0) {  // parallel to this slab: 1/d would give 0 * inf = NaN at its edge
+            if (o[k] < box.lo[k] || o[k] > box.hi[k]) {
+                return false;
+            }
+            continue;
+        }
+        const double inv = 1.0 / d[k];
+        double ta = (box.lo[k] - o[k]) * inv;
+        double tb = (box.hi[k] - o[k]) * inv;
+        if (ta > tb) {
+            std::swap(ta, tb);
+        }
+        t0 = std::max(t0, ta);
+        t1 = std::min(t1, tb);
+    }
+    return t0 <= t1;
+}
+
+std::uint64_t splitmix64(std::uint64_t& state)
+{
+    state += 0x9E3779B97F4A7C15ULL;
+    std::uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+double uniform(std::uint64_t& state)  // in [0, 1)
+{
+    return static_cast<double>(splitmix64(state) >> 11) * 0x1.0p-53;
+}
+
+double gaussian(std::uint64_t& state)  // Box-Muller: no library distribution, so no vendor drift
+{
+    const double u1 = uniform(state);
+    const double u2 = uniform(state);
+    return std::sqrt(-2.0 * std::log(1.0 - u1)) * std::cos(2.0 * std::acos(-1.0) * u2);
+}
+
+struct Hit {
+    double t;  // z-depth, mm
+    Label label;
+    bool cavity;  // deep inside the pallet's outline
+};
+
+// Nearest surface along camera-frame direction (du, dv, 1); rows[g] holds group g's
+// dv * axis[1] + axis[2] for the current row.
+Hit trace(const Scene& scene, const std::vector<Group>& groups,
+          const std::vector<std::array<double, 3>>& rows, double floor_dz, double du)
+{
+    Hit hit{std::numeric_limits<double>::infinity(), Label::none, false};
+    if (scene.floor && floor_dz < 0.0) {
+        hit = {scene.mount.height_mm / -floor_dz, Label::floor, false};
+    }
+    double entry = 0.0;
+    double exit = -1.0;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const Group& group = groups[g];
+        const double d[3] = {rows[g][0] + du * group.axis[0][0], rows[g][1] + du * group.axis[0][1],
+                             rows[g][2] + du * group.axis[0][2]};
+        double t0 = 0.0;
+        double t1 = 0.0;
+        if (!slab(group.origin, d, group.bound, t0, t1) || t1 <= 0.0 || t0 >= hit.t) {
+            continue;
+        }
+        if (group.is_pallet) {
+            entry = std::max(t0, 0.0);
+            exit = t1;
+        }
+        for (const Part& part : group.parts) {
+            if (slab(group.origin, d, part.box, t0, t1) && t0 > 0.0 && t0 < hit.t) {
+                hit = {t0, part.label, false};
+            }
+        }
+    }
+    const double exit_slack = 1.0;  // mm of z-depth: the floor under the pallet is its bound's base
+    hit.cavity = hit.t > entry + scene.sensor.cavity_depth_mm && hit.t <= exit + exit_slack;
+    return hit;
+}
+
+std::uint16_t sensed_depth(const Sensor& sensor, double z, std::uint64_t& rng)
+{
+    if (sensor.dropout_rate > 0.0 && uniform(rng) < sensor.dropout_rate) {
+        return 0;
+    }
+    if (sensor.noise_k_per_mm > 0.0) {
+        z += gaussian(rng) * sensor.noise_k_per_mm * z * z;
+    }
+    return static_cast<std::uint16_t>(std::clamp(std::lround(z), 1L, 65535L));
+}
+
+}  // namespace
+
+Eigen::Vector3d pixel_ray(double v, double u)
+{
+    return {(u - depth_camera.cx) / depth_camera.fx, (v - depth_camera.cy) / depth_camera.fy, 1.0};
+}
+
+cv::Point2d project(const Eigen::Vector3d& point)
+{
+    return {depth_camera.cx + depth_camera.fx * point.x() / point.z(),
+            depth_camera.cy + depth_camera.fy * point.y() / point.z()};
+}
+
+Eigen::Vector3d floor_to_camera(const Mount& mount, const Eigen::Vector3d& point)
+{
+    return camera_to_floor(mount).transpose() * (point - Eigen::Vector3d(0.0, 0.0, mount.height_mm));
+}
+
+Eigen::Vector3d pallet_to_floor(const PalletPlacement& pallet, const Eigen::Vector3d& point)
+{
+    return yaw_rotation(pallet.yaw_deg) * point + Eigen::Vector3d(pallet.lateral_mm, pallet.distance_mm, 0.0);
+}
+
+Truth truth_of(const Scene& scene)
+{
+    Truth truth;
+    truth.mount = scene.mount;
+    const Eigen::Matrix3d to_camera = camera_to_floor(scene.mount).transpose();
+    truth.floor_normal = to_camera * Eigen::Vector3d::UnitZ();
+    if (!scene.pallet) {
+        return truth;
+    }
+    const PalletPlacement& pallet = *scene.pallet;
+    truth.has_pallet = true;
+    truth.pallet = pallet;
+    struct Side {
+        Eigen::Vector3d centre;
+        Eigen::Vector3d normal;
+        double width_mm;
+    };
+    const Side sides[4] = {{{0.0, 0.0, 72.0}, -Eigen::Vector3d::UnitY(), 1200.0},
+                           {{0.0, 800.0, 72.0}, Eigen::Vector3d::UnitY(), 1200.0},
+                           {{-600.0, 400.0, 72.0}, -Eigen::Vector3d::UnitX(), 800.0},
+                           {{600.0, 400.0, 72.0}, Eigen::Vector3d::UnitX(), 800.0}};
+    const Eigen::Matrix3d to_floor = yaw_rotation(pallet.yaw_deg);
+    const Eigen::Vector3d camera_in_pallet =
+        to_floor.transpose() * (Eigen::Vector3d(0.0, 0.0, scene.mount.height_mm) -
+                                Eigen::Vector3d(pallet.lateral_mm, pallet.distance_mm, 0.0));
+    const Eigen::Vector3d towards_camera = camera_in_pallet - Eigen::Vector3d(0.0, 400.0, 72.0);
+    const Side* facing = &sides[0];
+    for (const Side& side : sides) {
+        if (side.normal.dot(towards_camera) > facing->normal.dot(towards_camera)) {
+            facing = &side;
+        }
+    }
+    truth.face_centre = floor_to_camera(scene.mount, pallet_to_floor(pallet, facing->centre));
+    truth.face_normal = to_camera * (to_floor * facing->normal);
+    truth.face_width_mm = facing->width_mm;
+    return truth;
+}
+
+Frame render(const Scene& scene, std::uint64_t seed)
+{
+    const int rows = depth_camera.height;
+    const int cols = depth_camera.width;
+    Frame frame;
+    frame.depth = cv::Mat::zeros(rows, cols, CV_16UC1);
+    frame.labels = cv::Mat::zeros(rows, cols, CV_8UC1);
+    frame.truth = truth_of(scene);
+
+    const std::vector<Group> groups = make_groups(scene);
+    std::vector<std::array<double, 3>> group_rows(groups.size());
+    std::vector<double> du(static_cast<std::size_t>(cols));
+    for (int u = 0; u < cols; ++u) {
+        du[static_cast<std::size_t>(u)] = (u - depth_camera.cx) / depth_camera.fx;
+    }
+    const Eigen::Matrix3d to_floor = camera_to_floor(scene.mount);
+    const double up_x = to_floor(2, 0);
+    const double up_y = to_floor(2, 1);
+    const double up_z = to_floor(2, 2);
+    std::uint64_t frame_key = seed;
+    frame_key = splitmix64(frame_key);
+
+    for (int v = 0; v < rows; ++v) {
+        const double dv = (v - depth_camera.cy) / depth_camera.fy;
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            for (int k = 0; k < 3; ++k) {
+                group_rows[g][static_cast<std::size_t>(k)] = dv * groups[g].axis[1][k] + groups[g].axis[2][k];
+            }
+        }
+        const double floor_dz_row = dv * up_y + up_z;
+        std::uint16_t* depth_row = frame.depth.ptr<std::uint16_t>(v);
+        std::uint8_t* label_row = frame.labels.ptr<std::uint8_t>(v);
+        for (int u = 0; u < cols; ++u) {
+            const double x = du[static_cast<std::size_t>(u)];
+            const Hit hit = trace(scene, groups, group_rows, floor_dz_row + x * up_x, x);
+            const double ray_length = hit.t * std::sqrt(x * x + dv * dv + 1.0);
+            if (hit.label == Label::none || ray_length > scene.sensor.max_range_mm) {
+                continue;
+            }
+            label_row[u] = static_cast<std::uint8_t>(hit.label);
+            if (scene.sensor.cavity_no_return && hit.cavity) {
+                continue;
+            }
+            std::uint64_t rng = frame_key + static_cast<std::uint64_t>(v * cols + u) * 0xD1B54A32D192ED03ULL;
+            depth_row[u] = sensed_depth(scene.sensor, hit.t, rng);
+        }
+    }
+    return frame;
+}
+
+}  // namespace sim

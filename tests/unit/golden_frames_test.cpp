@@ -1,0 +1,66 @@
+// Rendered frames, one per outcome, through the whole analysis: the console text in both
+// encodings and the result view must equal the files under tests/data.
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "analysis/depth_intake.hpp"
+#include "analysis/frame_analysis.hpp"
+#include "analysis/result_report.hpp"
+#include "sim/render.hpp"
+#include "unit/golden_files.hpp"
+
+namespace {
+
+std::string report(const FrameAnalysis& analysis, TextEncoding encoding)
+{
+    std::ostringstream out;
+    write_report(out, analysis, encoding);
+    return out.str();
+}
+
+// Noise-free frames: the files pin the analysis, not the noise generator.
+FrameAnalysis check_against_golden(const std::string& name, sim::Scene scene)
+{
+    scene.sensor = sim::exact_sensor();
+    const sim::Frame frame = sim::render(scene, 7);
+    const FrameAnalysis analysis = analyse_depth(frame.depth);
+    golden::expect_text("golden_" + name + "_utf8.txt", report(analysis, TextEncoding::utf8));
+    golden::expect_text("golden_" + name + "_gbk.txt", report(analysis, TextEncoding::gbk));
+    golden::expect_image("golden_" + name + "_result.png",
+                         draw_result_view(make_depth_view(frame.depth), analysis));
+    return analysis;
+}
+
+}  // namespace
+
+TEST(GoldenFrames, FloorOnlyIsNoContour)
+{
+    const FrameAnalysis analysis = check_against_golden("floor", sim::floor_scene());
+    EXPECT_EQ(analysis.outcome, PalletOutcome::no_contour);
+}
+
+TEST(GoldenFrames, NarrowBoxIsNoPallet)
+{
+    sim::Scene scene = sim::floor_scene();
+    sim::Box box;  // turned 45 degrees, so its outline is no upright rectangle; under 200 pixels
+    box.centre = {0.0, 1400.0, 100.0};
+    box.size = {500.0, 500.0, 200.0};
+    box.yaw_deg = 45.0;
+    scene.boxes.push_back(box);
+    const FrameAnalysis analysis = check_against_golden("narrow_box", scene);
+    EXPECT_EQ(analysis.outcome, PalletOutcome::no_pallet);
+    EXPECT_LE(analysis.pose.bounding_rect.width, 200);
+}
+
+TEST(GoldenFrames, TurnedPalletIsFound)
+{
+    const sim::Scene scene = sim::pallet_scene(1500.0, 0.0, 10.0);
+    const FrameAnalysis analysis = check_against_golden("pallet", scene);
+    ASSERT_EQ(analysis.outcome, PalletOutcome::pallet_found);
+    EXPECT_GT(analysis.pose.bounding_rect.width, 200);
+    EXPECT_GT(analysis.pose.face_point_count, 1000U);
+    // The centre pixel lies on the face, about 1.5 m ahead along the optical axis.
+    EXPECT_NEAR(analysis.pose.centre_point.z, 1500.0, 150.0);
+}
