@@ -42,7 +42,45 @@ struct Group {
     Aabb bound;
     std::vector<Part> parts;
     bool is_pallet;
+    cv::Rect screen;  // pixels whose rays may meet the bound
 };
+
+// The pixels that can see a box: the bounding rectangle of its corners' images, widened by a
+// pixel for rounding; the whole image when a corner is not in front of the camera.
+cv::Rect screen_rect(const Group& group)
+{
+    const cv::Rect image(0, 0, depth_camera.width, depth_camera.height);
+    double lo_u = std::numeric_limits<double>::infinity();
+    double lo_v = lo_u;
+    double hi_u = -lo_u;
+    double hi_v = -lo_u;
+    for (int corner = 0; corner < 8; ++corner) {
+        double p[3];  // corner relative to the camera, in the group's frame
+        for (int k = 0; k < 3; ++k) {
+            p[k] = ((corner >> k) & 1 ? group.bound.hi[k] : group.bound.lo[k]) - group.origin[k];
+        }
+        // Camera coordinates: the axes are orthonormal, so project onto each.
+        double c[3];
+        for (int j = 0; j < 3; ++j) {
+            c[j] = p[0] * group.axis[j][0] + p[1] * group.axis[j][1] + p[2] * group.axis[j][2];
+        }
+        if (c[2] < 1.0) {
+            return image;
+        }
+        const double u = depth_camera.cx + depth_camera.fx * c[0] / c[2];
+        const double v = depth_camera.cy + depth_camera.fy * c[1] / c[2];
+        lo_u = std::min(lo_u, u);
+        hi_u = std::max(hi_u, u);
+        lo_v = std::min(lo_v, v);
+        hi_v = std::max(hi_v, v);
+    }
+    const double limit = 1e6;  // keeps the conversion to int defined for far-off corners
+    const cv::Point lo(static_cast<int>(std::floor(std::max(lo_u, -limit))) - 1,
+                       static_cast<int>(std::floor(std::max(lo_v, -limit))) - 1);
+    const cv::Point hi(static_cast<int>(std::ceil(std::min(hi_u, limit))) + 2,
+                       static_cast<int>(std::ceil(std::min(hi_v, limit))) + 2);
+    return cv::Rect(lo, hi) & image;
+}
 
 Group make_group(const Mount& mount, const Eigen::Matrix3d& local_to_floor,
                  const Eigen::Vector3d& local_origin, std::vector<Part> parts, bool is_pallet)
@@ -66,6 +104,7 @@ Group make_group(const Mount& mount, const Eigen::Matrix3d& local_to_floor,
     }
     group.parts = std::move(parts);
     group.is_pallet = is_pallet;
+    group.screen = screen_rect(group);
     return group;
 }
 
@@ -91,28 +130,45 @@ std::vector<Group> make_groups(const Scene& scene)
     return groups;
 }
 
-// Ray o + t * d against a box: the parameter interval [t0, t1] inside it, if any.
-bool slab(const double o[3], const double d[3], const Aabb& box, double& t0, double& t1)
+// A ray o + t * d with 1 / d precomputed, for testing it against many boxes.
+struct Ray {
+    double o[3];
+    double d[3];
+    double inv[3];
+};
+
+Ray make_ray(const double o[3], const double d[3])
+{
+    Ray ray{};
+    for (int k = 0; k < 3; ++k) {
+        ray.o[k] = o[k];
+        ray.d[k] = d[k];
+        ray.inv[k] = 1.0 / d[k];
+    }
+    return ray;
+}
+
+// Narrows [t0, t1] to where the ray lies between lo and hi along one axis.
+inline bool clip_axis(double o, double d, double inv, double lo, double hi, double& t0, double& t1)
+{
+    if (d == 0.0) {  // parallel to this slab: the inverse would give 0 * inf = NaN at its edge
+        return o >= lo && o <= hi;
+    }
+    const double ta = (lo - o) * inv;
+    const double tb = (hi - o) * inv;
+    t0 = std::max(t0, std::min(ta, tb));
+    t1 = std::min(t1, std::max(ta, tb));
+    return t0 <= t1;
+}
+
+// The ray's parameter interval [t0, t1] inside the box, if any.
+inline bool slab(const Ray& ray, const Aabb& box, double& t0, double& t1)
 {
     t0 = -std::numeric_limits<double>::infinity();
     t1 = std::numeric_limits<double>::infinity();
-    for (int k = 0; k < 3; ++k) {
-        if (d[k] == 0.0) {  // parallel to this slab: 1/d would give 0 * inf = NaN at its edge
-            if (o[k] < box.lo[k] || o[k] > box.hi[k]) {
-                return false;
-            }
-            continue;
-        }
-        const double inv = 1.0 / d[k];
-        double ta = (box.lo[k] - o[k]) * inv;
-        double tb = (box.hi[k] - o[k]) * inv;
-        if (ta > tb) {
-            std::swap(ta, tb);
-        }
-        t0 = std::max(t0, ta);
-        t1 = std::min(t1, tb);
-    }
-    return t0 <= t1;
+    return clip_axis(ray.o[0], ray.d[0], ray.inv[0], box.lo[0], box.hi[0], t0, t1) &&
+           clip_axis(ray.o[1], ray.d[1], ray.inv[1], box.lo[1], box.hi[1], t0, t1) &&
+           clip_axis(ray.o[2], ray.d[2], ray.inv[2], box.lo[2], box.hi[2], t0, t1);
 }
 
 std::uint64_t splitmix64(std::uint64_t& state)
@@ -129,11 +185,16 @@ double uniform(std::uint64_t& state)  // in [0, 1)
     return static_cast<double>(splitmix64(state) >> 11) * 0x1.0p-53;
 }
 
-double gaussian(std::uint64_t& state)  // Box-Muller: no library distribution, so no vendor drift
+// Standard normal deviate, approximated by the sum of four 16-bit uniforms (Irwin-Hall): one hash
+// per pixel, no library distribution (whose output differs between vendors); tails end at 3.46.
+double gaussian(std::uint64_t& state)
 {
-    const double u1 = uniform(state);
-    const double u2 = uniform(state);
-    return std::sqrt(-2.0 * std::log(1.0 - u1)) * std::cos(2.0 * std::acos(-1.0) * u2);
+    const std::uint64_t bits = splitmix64(state);
+    const double sum = static_cast<double>((bits & 0xFFFF) + ((bits >> 16) & 0xFFFF) +
+                                           ((bits >> 32) & 0xFFFF) + (bits >> 48));
+    const double mean = 2.0 * 65535.0;
+    const double sigma = 65536.0 / std::sqrt(3.0);  // four uniforms of variance 65536^2 / 12
+    return (sum - mean) / sigma;
 }
 
 struct Hit {
@@ -145,7 +206,7 @@ struct Hit {
 // Nearest surface along camera-frame direction (du, dv, 1); rows[g] holds group g's
 // dv * axis[1] + axis[2] for the current row.
 Hit trace(const Scene& scene, const std::vector<Group>& groups,
-          const std::vector<std::array<double, 3>>& rows, double floor_dz, double du)
+          const std::vector<std::array<double, 3>>& rows, double floor_dz, double du, cv::Point pixel)
 {
     Hit hit{std::numeric_limits<double>::infinity(), Label::none, false};
     if (scene.floor && floor_dz < 0.0) {
@@ -155,11 +216,15 @@ Hit trace(const Scene& scene, const std::vector<Group>& groups,
     double exit = -1.0;
     for (std::size_t g = 0; g < groups.size(); ++g) {
         const Group& group = groups[g];
+        if (!group.screen.contains(pixel)) {
+            continue;
+        }
         const double d[3] = {rows[g][0] + du * group.axis[0][0], rows[g][1] + du * group.axis[0][1],
                              rows[g][2] + du * group.axis[0][2]};
+        const Ray ray = make_ray(group.origin, d);
         double t0 = 0.0;
         double t1 = 0.0;
-        if (!slab(group.origin, d, group.bound, t0, t1) || t1 <= 0.0 || t0 >= hit.t) {
+        if (!slab(ray, group.bound, t0, t1) || t1 <= 0.0 || t0 >= hit.t) {
             continue;
         }
         if (group.is_pallet) {
@@ -167,7 +232,7 @@ Hit trace(const Scene& scene, const std::vector<Group>& groups,
             exit = t1;
         }
         for (const Part& part : group.parts) {
-            if (slab(group.origin, d, part.box, t0, t1) && t0 > 0.0 && t0 < hit.t) {
+            if (slab(ray, part.box, t0, t1) && t0 > 0.0 && t0 < hit.t) {
                 hit = {t0, part.label, false};
             }
         }
@@ -185,7 +250,7 @@ std::uint16_t sensed_depth(const Sensor& sensor, double z, std::uint64_t& rng)
     if (sensor.noise_k_per_mm > 0.0) {
         z += gaussian(rng) * sensor.noise_k_per_mm * z * z;
     }
-    return static_cast<std::uint16_t>(std::clamp(std::lround(z), 1L, 65535L));
+    return static_cast<std::uint16_t>(std::clamp(z + 0.5, 1.0, 65535.0));  // z > 0: truncation rounds
 }
 
 }  // namespace
@@ -283,7 +348,7 @@ Frame render(const Scene& scene, std::uint64_t seed)
         std::uint8_t* label_row = frame.labels.ptr<std::uint8_t>(v);
         for (int u = 0; u < cols; ++u) {
             const double x = du[static_cast<std::size_t>(u)];
-            const Hit hit = trace(scene, groups, group_rows, floor_dz_row + x * up_x, x);
+            const Hit hit = trace(scene, groups, group_rows, floor_dz_row + x * up_x, x, {u, v});
             const double ray_length = hit.t * std::sqrt(x * x + dv * dv + 1.0);
             if (hit.label == Label::none || ray_length > scene.sensor.max_range_mm) {
                 continue;

@@ -76,13 +76,13 @@ Scene warehouse_scene()
     Scene scene = pallet_scene(1500.0);
     scene.boxes.push_back(load_on_pallet(*scene.pallet, {1150.0, 750.0, 900.0}));
     Box clutter;  // beside the pallet, outside the analysis's lateral band
-    clutter.centre = {1500.0, 1700.0, 250.0};
+    clutter.centre = {1100.0, 1800.0, 250.0};
     clutter.size = {600.0, 600.0, 500.0};
     clutter.yaw_deg = 20.0;
     scene.boxes.push_back(clutter);
     Box platform;  // a loading dock on the left
-    platform.centre = {-2600.0, 2800.0, 300.0};
-    platform.size = {2000.0, 3000.0, 600.0};
+    platform.centre = {-2000.0, 3200.0, 200.0};
+    platform.size = {2000.0, 2000.0, 400.0};
     platform.label = Label::platform;
     scene.boxes.push_back(platform);
     scene.boxes.push_back(back_wall(4200.0));
