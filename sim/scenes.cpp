@@ -82,7 +82,7 @@ Scene animation(std::uint64_t p)
 {
     const double far_mm = 2350.0;
     const double near_mm = 1000.0;
-    const double away_mm = 3000.0;  // sideways: the whole pallet outside the field of view
+    const double away_mm = 4500.0;  // sideways: the whole pallet outside the field of view
     double distance = far_mm;
     double lateral = 0.0;
     if (p >= 90 && p < 390) {
@@ -93,10 +93,10 @@ Scene animation(std::uint64_t p)
         const double s = ease(progress(p, 450, 510));
         distance = near_mm + (far_mm - near_mm) * s;
         lateral = away_mm * s;
-    } else if (p >= 510 && p < 560) {
+    } else if (p >= 510 && p < 550) {
         lateral = away_mm;
-    } else if (p >= 560) {
-        lateral = away_mm * (1.0 - ease(progress(p, 560, 600)));
+    } else if (p >= 550) {
+        lateral = away_mm * (1.0 - ease(progress(p, 550, 600)));
     }
     return with_pallet(distance, lateral, 15.0 * wave(p, 200));
 }
