@@ -3,7 +3,8 @@
 // and z), times the rendering of each frame and, with --pictures DIR, saves each scene's result view of a
 // representative frame as DIR/NAME.png (the default animation as DIR/default.png).
 //
-//   scene_survey [--step N] [--pictures DIR]     N: analyse every Nth frame of the loop (1)
+//   scene_survey [--step N] [--pictures DIR] [--scene NAME]
+//     N: analyse every Nth frame of the loop (1); NAME: only that scene ("" or "scene": the default)
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -77,19 +78,24 @@ int main(int argc, char** argv)
 {
     std::uint64_t step = 1;
     std::string pictures;
+    std::vector<std::string> names{""};
+    names.insert(names.end(), sim::scene_names().begin(), sim::scene_names().end());
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--step" && i + 1 < argc) {
             step = std::max(1L, std::strtol(argv[++i], nullptr, 10));
         } else if (arg == "--pictures" && i + 1 < argc) {
             pictures = argv[++i];
+        } else if (arg == "--scene" && i + 1 < argc && sim::is_scene_name(argv[i + 1])) {
+            names = {argv[++i]};
+        } else if (arg == "--scene" && i + 1 < argc && std::string(argv[i + 1]) == "scene") {
+            names = {""};
+            ++i;
         } else {
-            std::fprintf(stderr, "usage: scene_survey [--step N] [--pictures DIR]\n");
+            std::fprintf(stderr, "usage: scene_survey [--step N] [--pictures DIR] [--scene NAME]\n");
             return 2;
         }
     }
-    std::vector<std::string> names{""};
-    names.insert(names.end(), sim::scene_names().begin(), sim::scene_names().end());
     std::printf("%-8s %7s %11s %10s %13s %10s %19s\n", "scene", "frames", "no contour",
                 "no pallet", "pallet found", "on pallet", "render ms mean/max");
     for (const std::string& name : names) {
