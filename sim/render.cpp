@@ -46,7 +46,7 @@ struct Group {
 };
 
 // The pixels that can see a box: the bounding rectangle of its corners' images, widened by a
-// pixel for rounding; the whole image when a corner is not in front of the camera.
+// pixel for rounding; the whole image when a corner is not in front of the camera or not finite.
 cv::Rect screen_rect(const Group& group)
 {
     const cv::Rect image(0, 0, depth_camera.width, depth_camera.height);
@@ -64,11 +64,11 @@ cv::Rect screen_rect(const Group& group)
         for (int j = 0; j < 3; ++j) {
             c[j] = p[0] * group.axis[j][0] + p[1] * group.axis[j][1] + p[2] * group.axis[j][2];
         }
-        if (c[2] < 1.0) {
-            return image;
-        }
         const double u = depth_camera.cx + depth_camera.fx * c[0] / c[2];
         const double v = depth_camera.cy + depth_camera.fy * c[1] / c[2];
+        if (!(c[2] >= 1.0) || !std::isfinite(u) || !std::isfinite(v)) {  // NaN fails every test
+            return image;
+        }
         lo_u = std::min(lo_u, u);
         hi_u = std::max(hi_u, u);
         lo_v = std::min(lo_v, v);
@@ -209,7 +209,7 @@ Hit trace(const Scene& scene, const std::vector<Group>& groups,
           const std::vector<std::array<double, 3>>& rows, double floor_dz, double du, cv::Point pixel)
 {
     Hit hit{std::numeric_limits<double>::infinity(), Label::none, false};
-    if (scene.floor && floor_dz < 0.0) {
+    if (scene.floor && floor_dz < 0.0 && scene.mount.height_mm > 0.0) {
         hit = {scene.mount.height_mm / -floor_dz, Label::floor, false};
     }
     double entry = 0.0;
@@ -242,9 +242,11 @@ Hit trace(const Scene& scene, const std::vector<Group>& groups,
     return hit;
 }
 
-std::uint16_t sensed_depth(const Sensor& sensor, double z, std::uint64_t& rng)
+// The measured depth of a surface at z-depth z, ray_length away; 0 for a lost return.
+std::uint16_t sensed_depth(const Sensor& sensor, double z, double ray_length, std::uint64_t& rng)
 {
-    if (sensor.dropout_rate > 0.0 && uniform(rng) < sensor.dropout_rate) {
+    const double reach = ray_length / sensor.max_range_mm;  // weak far returns drop out more
+    if (sensor.dropout_rate > 0.0 && uniform(rng) < sensor.dropout_rate * reach * reach) {
         return 0;
     }
     if (sensor.noise_k_per_mm > 0.0) {
@@ -350,7 +352,8 @@ Frame render(const Scene& scene, std::uint64_t seed)
             const double x = du[static_cast<std::size_t>(u)];
             const Hit hit = trace(scene, groups, group_rows, floor_dz_row + x * up_x, x, {u, v});
             const double ray_length = hit.t * std::sqrt(x * x + dv * dv + 1.0);
-            if (hit.label == Label::none || ray_length > scene.sensor.max_range_mm) {
+            // Written so that a scene with NaN in it leaves the pixel empty.
+            if (hit.label == Label::none || !(ray_length <= scene.sensor.max_range_mm)) {
                 continue;
             }
             label_row[u] = static_cast<std::uint8_t>(hit.label);
@@ -358,7 +361,7 @@ Frame render(const Scene& scene, std::uint64_t seed)
                 continue;
             }
             std::uint64_t rng = frame_key + static_cast<std::uint64_t>(v * cols + u) * 0xD1B54A32D192ED03ULL;
-            depth_row[u] = sensed_depth(scene.sensor, hit.t, rng);
+            depth_row[u] = sensed_depth(scene.sensor, hit.t, ray_length, rng);
         }
     }
     return frame;

@@ -40,14 +40,17 @@ struct Mount {
 Mount default_mount();
 
 // Imperfections of the time-of-flight sensor. Depth noise is Gaussian with
-// sigma = noise_k_per_mm * z^2 (z in mm); a dropout is a pixel with no return at random. With
+// sigma = noise_k_per_mm * z^2 (z in mm). A dropout is a pixel with no return at random, with
+// probability dropout_rate * (L / max_range_mm)^2 for a surface L mm away along the ray: weak far
+// returns drop out, the bright floor close by rarely does (a lost pixel in the analysis's ground
+// patch adds a point at the camera's origin to the floor fit and tilts the floor). With
 // cavity_no_return, a ray that meets a pallet surface (or the floor under it) more than
 // cavity_depth_mm behind the point where it entered the pallet's outline returns nothing, as in the
 // fork openings.
 struct Sensor {
     double max_range_mm = 6000.0;  // along the ray, not the optical axis
     double noise_k_per_mm = 1.0e-6;
-    double dropout_rate = 0.002;   // 0..1
+    double dropout_rate = 0.02;    // 0..1, at the end of the range
     bool cavity_no_return = false;
     double cavity_depth_mm = 150.0;
 };

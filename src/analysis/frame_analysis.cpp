@@ -3,6 +3,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/depth_intake.hpp"
+#include "analysis/fast_analysis.hpp"
 #include "analysis/ground_alignment.hpp"
 #include "analysis/plane_fit.hpp"
 #include "analysis/range_masks.hpp"
@@ -50,7 +51,7 @@ FrameAnalysis analyse_candidates(const std::vector<Contour>& candidate_contours,
     return analysis;
 }
 
-FrameAnalysis analyse_depth(const cv::Mat& depth)
+FrameAnalysis analyse_depth_literal(const cv::Mat& depth)
 {
     // Every fixed pixel and region of the analysis assumes the depth stream's frame: refuse
     // anything else rather than read outside the image.
@@ -59,4 +60,9 @@ FrameAnalysis analyse_depth(const cv::Mat& depth)
     const cv::Mat combined_band_mask = make_combined_band_mask(aligned_points);
     return analyse_candidates(find_candidate_contours(combined_band_mask), combined_band_mask,
                               depth);
+}
+
+FrameAnalysis analyse_depth(const cv::Mat& depth)
+{
+    return analyse_depth_fast(depth);
 }

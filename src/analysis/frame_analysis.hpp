@@ -31,8 +31,12 @@ struct FrameAnalysis {
 };
 
 // The whole analysis of one 480 x 640 CV_16UC1 depth image; pure, no output. Any other size or
-// type throws cv::Exception.
+// type throws cv::Exception. Runs the fast form (analysis/fast_analysis.hpp).
 FrameAnalysis analyse_depth(const cv::Mat& depth);
+
+// The same analysis composed stage by stage from the literal stage functions: the reference that
+// the fast form is checked against.
+FrameAnalysis analyse_depth_literal(const cv::Mat& depth);
 
 // The outcome and pose from the candidate contours and the combined band mask of a depth image
 // (the second half of analyse_depth): no contour, no pallet (face 200 pixels wide or less), or

@@ -1,12 +1,16 @@
 #include "analysis/process_depth_frame.hpp"
 
+#include <clocale>
 #include <iostream>
 
+#include <langinfo.h>
 #include <opencv2/core.hpp>
 #include <opencv2/highgui.hpp>
 #include <unistd.h>
 
 #include "analysis/depth_intake.hpp"
+#include "analysis/frame_analysis.hpp"
+#include "analysis/result_report.hpp"
 #include "camera/depth_image.hpp"
 #include "console.hpp"
 
@@ -28,6 +32,18 @@ void report_unusable_frame(const cv::Mat& depth)
     std::cerr << "; only 640 x 480 frames are analysed (said once)" << std::endl;
 }
 
+// The Chinese texts in the console's own encoding, decided on first use from the character type
+// of the user's locale. Only LC_CTYPE is taken from the environment: LC_NUMERIC stays "C", so
+// "%f" and the matrix output keep their decimal points.
+TextEncoding console_encoding()
+{
+    static const TextEncoding encoding = [] {
+        std::setlocale(LC_CTYPE, "");
+        return encoding_for_codeset(nl_langinfo(CODESET));
+    }();
+    return encoding;
+}
+
 // The road of one 640 x 480 depth image.
 void process_depth_image(const cv::Mat& depth, const char* title)
 {
@@ -35,6 +51,9 @@ void process_depth_image(const cv::Mat& depth, const char* title)
     const cv::Mat view = make_depth_view(depth);
     cv::namedWindow(title, cv::WINDOW_NORMAL);
     cv::imshow(title, view);
+    const FrameAnalysis analysis = analyse_depth(depth);
+    write_report(std::cout, analysis, console_encoding());
+    cv::imshow("result", draw_result_view(view, analysis));  // no namedWindow: default form
 }
 
 }  // namespace

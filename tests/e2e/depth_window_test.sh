@@ -6,6 +6,10 @@ use_virtual_display
 start_detector KV3_SOURCE="replay:$DATA_DIR/depth_one"
 window=$(depth_window)
 [ "$(xdotool search --name '^DEPTH$' | wc -l)" -eq 1 ] || fail "more than one DEPTH window"
+# The "result" window opens on top of it: move that one out of the way.
+result=$(timeout 20 xdotool search --sync --onlyvisible --name '^result$' | head -n 1) || true
+[ -n "$result" ] || fail "no result window appeared"
+xdotool windowmove --sync "$result" 0 600 || true
 
 # The resizable window scales the view to fit; make its image area 640 x 480. The toolbar and
 # status bar take the rest of the height, which depends on the style: try the likely ones.

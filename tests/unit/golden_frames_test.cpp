@@ -26,6 +26,12 @@ FrameAnalysis check_against_golden(const std::string& name, sim::Scene scene)
     scene.sensor = sim::exact_sensor();
     const sim::Frame frame = sim::render(scene, 7);
     const FrameAnalysis analysis = analyse_depth(frame.depth);
+    // The frame itself and what the program prints for it, for the end-to-end replay.
+    golden::expect_image(name + "_frame/depth_0001.png", frame.depth);
+    std::ostringstream stdout_text;
+    write_probe(stdout_text, frame.depth);
+    write_report(stdout_text, analysis, TextEncoding::utf8);
+    golden::expect_text(name + "_frame.stdout", stdout_text.str());
     golden::expect_text("golden_" + name + "_utf8.txt", report(analysis, TextEncoding::utf8));
     golden::expect_text("golden_" + name + "_gbk.txt", report(analysis, TextEncoding::gbk));
     golden::expect_image("golden_" + name + "_result.png",

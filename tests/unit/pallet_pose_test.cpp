@@ -1,6 +1,5 @@
 #include "analysis/pallet_pose.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -60,27 +59,6 @@ TEST(SelectPalletContours, OnlyTheFirstPointDecides)
     EXPECT_EQ(selection[1], inside_early);  // candidate order, not the face's position
     EXPECT_EQ(selection[2], on_edge);
     EXPECT_EQ(selection[3], runs_out);
-}
-
-TEST(BoxCorners, RotatedSquareAndAxisAlignedRectangle)
-{
-    const BoxCorners upright = box_corners({{10, 20}, {50, 20}, {50, 40}, {10, 40}});
-    for (const cv::Point2f expected :
-         {cv::Point2f(10, 20), cv::Point2f(50, 20), cv::Point2f(50, 40), cv::Point2f(10, 40)}) {
-        EXPECT_TRUE(std::any_of(upright.begin(), upright.end(), [&](const cv::Point2f& c) {
-            return std::abs(c.x - expected.x) < 1e-3F && std::abs(c.y - expected.y) < 1e-3F;
-        })) << expected;
-    }
-
-    // A diamond: the box follows the 45 degree sides, not the axis-aligned bounding box.
-    const BoxCorners diamond = box_corners({{50, 0}, {100, 50}, {50, 100}, {0, 50}});
-    for (const cv::Point2f& c : diamond) {
-        const bool at_vertex = (std::abs(c.x - 50) < 1e-3F && (std::abs(c.y) < 1e-3F ||
-                                                              std::abs(c.y - 100) < 1e-3F)) ||
-                               (std::abs(c.y - 50) < 1e-3F && (std::abs(c.x) < 1e-3F ||
-                                                              std::abs(c.x - 100) < 1e-3F));
-        EXPECT_TRUE(at_vertex) << c;
-    }
 }
 
 TEST(FillFaceMask, InnerContoursCutOutWithTheirBoundary)

@@ -77,6 +77,18 @@ TEST(SimRender, FloorPixelsBackProjectOntoTheFloorPlane)
     }
 }
 
+TEST(SimRender, CameraBelowTheFloorOrNotANumberSeesNothing)
+{
+    for (const double height : {-100.0, std::nan("")}) {
+        sim::Scene scene = sim::pallet_scene(1500.0);
+        scene.mount.height_mm = height;
+        const sim::Frame frame = sim::render(scene, 1);
+        EXPECT_EQ(cv::countNonZero(frame.labels == static_cast<std::uint8_t>(sim::Label::floor)), 0) << height;
+    }
+    sim::Scene scene = sim::pallet_scene(std::nan(""));
+    EXPECT_EQ(cv::countNonZero(sim::render(scene, 1).labels >= 2), 0);
+}
+
 TEST(SimRender, PalletFaceSpansThePinholeWidth)
 {
     for (const double distance : {900.0, 1500.0, 2200.0}) {
@@ -145,31 +157,33 @@ TEST(SimRender, LabelsAndDepthsFollowTheGeometry)
 TEST(SimTruth, FaceCentreAndNormalFollowThePlacement)
 {
     struct Case {
-        double distance, lateral, yaw_deg, width;
+        double distance, lateral, yaw_deg;
+        Eigen::Vector3d side_normal;  // pallet frame: which side faces the camera
+        double width;
     };
-    const Case cases[] = {{1500.0, 0.0, 0.0, 1200.0}, {1200.0, 250.0, 20.0, 1200.0},
-                          {2000.0, -300.0, -35.0, 1200.0}, {1800.0, 0.0, 80.0, 800.0},
-                          {1800.0, 0.0, 180.0, 1200.0}};
+    const Case cases[] = {{1500.0, 0.0, 0.0, -Eigen::Vector3d::UnitY(), 1200.0},
+                          {1200.0, 250.0, 20.0, -Eigen::Vector3d::UnitY(), 1200.0},
+                          {2000.0, -300.0, -35.0, -Eigen::Vector3d::UnitY(), 1200.0},
+                          {1800.0, 0.0, 80.0, -Eigen::Vector3d::UnitX(), 800.0},
+                          {1800.0, 0.0, 180.0, Eigen::Vector3d::UnitY(), 1200.0}};
     for (const Case& c : cases) {
         const sim::Scene scene = exact(sim::pallet_scene(c.distance, c.lateral, c.yaw_deg));
         const sim::Frame frame = sim::render(scene, 2);
         const sim::Truth& truth = frame.truth;
         ASSERT_TRUE(truth.has_pallet);
         EXPECT_EQ(truth.face_width_mm, c.width) << c.yaw_deg;
-        EXPECT_NEAR(truth.face_normal.norm(), 1.0, 1e-12);
+        // Yaw turns counter-clockwise seen from above: the front normal (0, -1, 0) becomes
+        // (sin yaw, -cos yaw, 0) in the floor frame.
+        const Eigen::Vector3d normal_on_floor =
+            sim::pallet_to_floor(*scene.pallet, c.side_normal) - sim::pallet_to_floor(*scene.pallet, {0.0, 0.0, 0.0});
+        const Eigen::Vector3d expected = sim::camera_to_floor(scene.mount).transpose() * normal_on_floor;
+        EXPECT_LT((truth.face_normal - expected).norm(), 1e-12) << c.yaw_deg;
         EXPECT_LT(truth.face_normal.dot(truth.face_centre), 0.0) << "the face must turn to the camera";
         // The face centre (72 mm up, the middle of a block or stringer) is what the pixel shows.
-        const cv::Point2d pixel = sim::project(truth.face_centre);
-        EXPECT_NEAR(depth_at(frame, pixel), truth.face_centre.z(), 2.0) << c.yaw_deg;
-        // Horizontal normal: perpendicular to the floor's.
-        EXPECT_NEAR(truth.face_normal.dot(truth.floor_normal), 0.0, 1e-12);
-        const double floor_yaw_deg = std::atan2(-truth.face_normal.dot(sim::floor_to_camera(scene.mount,
-                                                    {1.0, 0.0, scene.mount.height_mm})),
-                                                -truth.face_normal.dot(sim::floor_to_camera(scene.mount,
-                                                    {0.0, 1.0, scene.mount.height_mm}))) * 180.0 / std::acos(-1.0);
-        if (c.width == 1200.0 && c.yaw_deg < 90.0) {
-            EXPECT_NEAR(floor_yaw_deg, -c.yaw_deg, 1e-9) << "a positive yaw turns the right end away";
-        }
+        EXPECT_NEAR(depth_at(frame, sim::project(truth.face_centre)), truth.face_centre.z(), 2.0) << c.yaw_deg;
     }
+    const Eigen::Vector3d turned = sim::pallet_to_floor({0.0, 0.0, 30.0}, {0.0, -1.0, 0.0});
+    EXPECT_NEAR(turned.x(), 0.5, 1e-12);
+    EXPECT_NEAR(turned.y(), -std::sqrt(3.0) / 2.0, 1e-12);
     EXPECT_FALSE(sim::render(sim::floor_scene(), 1).truth.has_pallet);
 }

@@ -71,24 +71,40 @@ TEST(SimSensor, NoiseGrowsWithTheSquareOfTheDepth)
     }
 }
 
-TEST(SimSensor, DropoutsOnlyRemoveReturns)
+TEST(SimSensor, DropoutsOnlyRemoveReturnsAndGrowWithDistance)
 {
     sim::Sensor lossy = sim::exact_sensor();
-    lossy.dropout_rate = 0.05;
-    const sim::Frame exact = sim::render(pallet_with(sim::exact_sensor()), 4);
+    lossy.dropout_rate = 0.5;
+    lossy.max_range_mm = 3000.0;
+    sim::Sensor lossless = sim::exact_sensor();
+    lossless.max_range_mm = lossy.max_range_mm;
+    const sim::Frame exact = sim::render(pallet_with(lossless), 4);
     const sim::Frame frame = sim::render(pallet_with(lossy), 4);
-    int surface = 0;
-    int lost = 0;
+    // Near (ray under 1 m) and far (over 2 m) surfaces: expected and observed losses.
+    double expected[2] = {0.0, 0.0};
+    int lost[2] = {0, 0};
+    int surface[2] = {0, 0};
     for (int v = 0; v < 480; ++v) {
         for (int u = 0; u < 640; ++u) {
             const std::uint16_t want = exact.depth.at<std::uint16_t>(v, u);
             const std::uint16_t got = frame.depth.at<std::uint16_t>(v, u);
             ASSERT_TRUE(got == want || got == 0) << "row " << v << " column " << u;
-            surface += want != 0;
-            lost += want != 0 && got == 0;
+            const double length = want * sim::pixel_ray(v, u).norm();
+            if (want == 0 || length > lossy.max_range_mm || (length > 1000.0 && length < 2000.0)) {
+                continue;
+            }
+            const int far = length >= 2000.0;
+            const double reach = length / lossy.max_range_mm;
+            expected[far] += lossy.dropout_rate * reach * reach;
+            lost[far] += got == 0;
+            ++surface[far];
         }
     }
-    EXPECT_NEAR(static_cast<double>(lost) / surface, 0.05, 0.005);
+    for (int far = 0; far < 2; ++far) {
+        ASSERT_GT(surface[far], 5000);
+        EXPECT_NEAR(lost[far], expected[far], 4.0 * std::sqrt(expected[far])) << "far " << far;
+    }
+    EXPECT_GT(lost[1] / static_cast<double>(surface[1]), 2.0 * lost[0] / static_cast<double>(surface[0]));
     EXPECT_EQ(count_differences(exact.labels, frame.labels), 0) << "a lost return keeps its label";
 }
 
@@ -132,23 +148,4 @@ TEST(SimSensor, CavitiesReturnNothingOnlyInsideThePallet)
         }
     }
     EXPECT_GT(lost_pixels, 1000);
-}
-
-TEST(SimSensor, NothingBeyondTheRange)
-{
-    sim::Scene scene = sim::floor_scene();
-    scene.sensor = sim::exact_sensor();
-    scene.sensor.max_range_mm = 2500.0;
-    const sim::Frame frame = sim::render(scene, 1);
-    int seen = 0;
-    for (int v = 0; v < 480; ++v) {
-        for (int u = 0; u < 640; ++u) {
-            const std::uint16_t d = frame.depth.at<std::uint16_t>(v, u);
-            if (d != 0) {
-                ++seen;
-                ASSERT_LE(d * sim::pixel_ray(v, u).norm(), 2500.0 + 1.0);
-            }
-        }
-    }
-    EXPECT_GT(seen, 0);
 }

@@ -1,0 +1,318 @@
+// pallet_bench: each stage and the whole headless frame, in the literal and the fast form, on
+// rendered frames of every outcome; prints the literal-to-fast ratios of the run at the end.
+// Before anything is timed, the fast form is checked against the literal one on every frame.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <opencv2/core.hpp>
+
+#include "analysis/depth_intake.hpp"
+#include "analysis/fast_analysis.hpp"
+#include "analysis/frame_analysis.hpp"
+#include "analysis/ground_alignment.hpp"
+#include "analysis/range_masks.hpp"
+#include "analysis/result_report.hpp"
+#include "sim/render.hpp"
+#include "sim/scene.hpp"
+
+#ifdef PALLET_BENCH_PCL
+#include <pcl/ModelCoefficients.h>
+#include <Eigen/Eigenvalues>
+#include <pcl/common/centroid.h>
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+#include <pcl/sample_consensus/method_types.h>
+#include <pcl/sample_consensus/model_types.h>
+#include <pcl/search/kdtree.h>
+#include <pcl/segmentation/extract_clusters.h>
+#include <pcl/segmentation/sac_segmentation.h>
+#endif
+
+namespace {
+
+struct FrameKind {
+    std::string name;
+    cv::Mat depth;
+    PalletOutcome expected;
+};
+
+// Dropouts in the ground patch enter the floor fit as points at the camera's centre and tilt the
+// fitted floor, so the frames meant to show one outcome are rendered without them.
+std::vector<FrameKind> frame_kinds()
+{
+    sim::Scene floor = sim::floor_scene();
+    floor.sensor = sim::exact_sensor();
+    sim::Scene far = sim::pallet_scene(2300.0);
+    far.sensor.dropout_rate = 0.0;
+    sim::Scene pallet = sim::pallet_scene(1250.0);
+    pallet.sensor.dropout_rate = 0.0;
+    sim::Scene noisy = sim::pallet_scene(1300.0, 120.0, 12.0);
+    noisy.sensor.noise_k_per_mm = 4.0e-6;
+    noisy.sensor.dropout_rate = 0.02;
+    return {
+        {"floor", sim::render(floor, 101).depth, PalletOutcome::no_contour},
+        {"far", sim::render(far, 102).depth, PalletOutcome::no_pallet},
+        {"pallet", sim::render(pallet, 103).depth, PalletOutcome::pallet_found},
+        {"noisy", sim::render(noisy, 104).depth, PalletOutcome::pallet_found},
+        {"cluttered", sim::render(sim::warehouse_scene(), 105).depth, PalletOutcome::pallet_found},
+    };
+}
+
+const char* outcome_name(PalletOutcome outcome)
+{
+    switch (outcome) {
+    case PalletOutcome::no_contour: return "no contour";
+    case PalletOutcome::no_pallet: return "no pallet";
+    case PalletOutcome::pallet_found: return "pallet found";
+    }
+    return "?";
+}
+
+std::string report_of(const FrameAnalysis& analysis)
+{
+    std::ostringstream out;
+    write_report(out, analysis, TextEncoding::utf8);
+    return out.str();
+}
+
+bool same_image(const cv::Mat& a, const cv::Mat& b)
+{
+    return a.size() == b.size() && a.type() == b.type() &&
+           cv::norm(a.reshape(1), b.reshape(1), cv::NORM_INF) == 0.0;
+}
+
+[[noreturn]] void refuse(const FrameKind& frame, const char* what)
+{
+    std::fprintf(stderr, "pallet_bench: frame '%s': %s; nothing timed\n", frame.name.c_str(), what);
+    std::exit(1);
+}
+
+// The fast form must give what the literal form gives, down to the bytes, before it is timed.
+void check_fast_equals_literal(const FrameKind& frame)
+{
+    const cv::Mat literal_mask = make_combined_band_mask(align_to_ground(frame.depth));
+    const BandMask band = fast_combined_band_mask(frame.depth);
+    if (!same_image(literal_mask, band.mask)) refuse(frame, "combined band masks differ");
+    if (find_candidate_contours(literal_mask) != fast_candidate_contours(band)) {
+        refuse(frame, "candidate contours differ");
+    }
+    const FrameAnalysis literal = analyse_depth_literal(frame.depth);
+    const FrameAnalysis fast = analyse_depth_fast(frame.depth);
+    if (literal.outcome != frame.expected) refuse(frame, "the literal form gives another outcome");
+    if (fast.outcome != literal.outcome) refuse(frame, "outcomes differ");
+    if (fast.pose.face_point_count != literal.pose.face_point_count) {
+        refuse(frame, "face point counts differ");
+    }
+    if (report_of(fast) != report_of(literal)) refuse(frame, "report texts differ");
+    const cv::Mat literal_view = make_depth_view(frame.depth);
+    const cv::Mat fast_view = fast_depth_view(frame.depth);
+    if (!same_image(literal_view, fast_view)) refuse(frame, "depth views differ");
+    if (!same_image(draw_result_view(literal_view, literal), fast_result_view(fast_view, fast))) {
+        refuse(frame, "result views differ");
+    }
+}
+
+// The whole frame without a window or a console clear.
+std::size_t headless_frame_literal(const cv::Mat& depth)
+{
+    const cv::Mat view = make_depth_view(depth);
+    const FrameAnalysis analysis = analyse_depth_literal(depth);
+    std::ostringstream out;
+    write_report(out, analysis, TextEncoding::utf8);
+    const cv::Mat result_view = draw_result_view(view, analysis);
+    return out.str().size() + result_view.total();
+}
+
+std::size_t headless_frame_fast(const cv::Mat& depth)
+{
+    const cv::Mat view = fast_depth_view(depth);
+    const FrameAnalysis analysis = analyse_depth(depth);
+    std::ostringstream out;
+    write_report(out, analysis, TextEncoding::utf8);
+    const cv::Mat result_view = fast_result_view(view, analysis);
+    return out.str().size() + result_view.total();
+}
+
+#ifdef PALLET_BENCH_PCL
+// What a user would otherwise assemble: RANSAC floor plane (20 mm), the height band above it,
+// Euclidean clustering of the band and a plane fit of the largest cluster. Returns its size.
+std::size_t pcl_pipeline(const cv::Mat& depth)
+{
+    pcl::PointCloud<pcl::PointXYZ>::Ptr cloud(new pcl::PointCloud<pcl::PointXYZ>);
+    cloud->reserve(depth.total());
+    for (int v = 0; v < depth.rows; ++v) {
+        const std::uint16_t* row = depth.ptr<std::uint16_t>(v);
+        for (int u = 0; u < depth.cols; ++u) {
+            if (row[u] == 0) continue;
+            const cv::Point3d p = depth_to_point(v, u, row[u]);
+            cloud->push_back(pcl::PointXYZ(static_cast<float>(p.x), static_cast<float>(p.y),
+                                           static_cast<float>(p.z)));
+        }
+    }
+    std::srand(7);  // RANSAC draws with rand(): the same samples every run
+    pcl::SACSegmentation<pcl::PointXYZ> floor_fit;
+    floor_fit.setOptimizeCoefficients(true);
+    floor_fit.setModelType(pcl::SACMODEL_PLANE);
+    floor_fit.setMethodType(pcl::SAC_RANSAC);
+    floor_fit.setDistanceThreshold(20.0);
+    floor_fit.setInputCloud(cloud);
+    pcl::PointIndices floor_inliers;
+    pcl::ModelCoefficients floor_plane;
+    floor_fit.segment(floor_inliers, floor_plane);
+    if (floor_plane.values.size() != 4) return 0;
+
+    const float a = floor_plane.values[0], b = floor_plane.values[1], c = floor_plane.values[2],
+                d = floor_plane.values[3];
+    pcl::PointCloud<pcl::PointXYZ>::Ptr band(new pcl::PointCloud<pcl::PointXYZ>);
+    for (const pcl::PointXYZ& p : cloud->points) {
+        const float height = std::abs(a * p.x + b * p.y + c * p.z + d);
+        if (height >= 41.0f && height < 241.0f) band->push_back(p);
+    }
+    if (band->empty()) return 0;
+
+    pcl::search::KdTree<pcl::PointXYZ>::Ptr tree(new pcl::search::KdTree<pcl::PointXYZ>);
+    tree->setInputCloud(band);
+    std::vector<pcl::PointIndices> clusters;
+    pcl::EuclideanClusterExtraction<pcl::PointXYZ> clustering;
+    clustering.setClusterTolerance(20.0);
+    clustering.setMinClusterSize(50);
+    clustering.setSearchMethod(tree);
+    clustering.setInputCloud(band);
+    clustering.extract(clusters);  // largest first
+    if (clusters.empty()) return 0;
+
+    Eigen::Matrix3f covariance = Eigen::Matrix3f::Zero();
+    Eigen::Vector4f centroid = Eigen::Vector4f::Zero();
+    pcl::computeMeanAndCovarianceMatrix(*band, clusters.front().indices, covariance, centroid);
+    const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3f> solver(covariance);
+    const Eigen::Vector3f face_normal = solver.eigenvectors().col(0);  // smallest eigenvalue
+    benchmark::DoNotOptimize(face_normal);
+    return clusters.front().indices.size();
+}
+#endif
+
+// Collects the CPU time of every run as it is reported, for the ratio table.
+class CollectingReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+            const std::string name = run.benchmark_name();
+            const double us = run.GetAdjustedCPUTime();
+            auto found = cpu_us.find(name);
+            if (found == cpu_us.end() || us < found->second) cpu_us[name] = us;  // best of repeats
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    std::map<std::string, double> cpu_us;
+};
+
+void add(const std::string& name, std::function<void()> body)
+{
+    benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& state) {
+        for (auto _ : state) body();
+    })->Unit(benchmark::kMicrosecond);
+}
+
+void register_frame(const FrameKind& frame)
+{
+    const cv::Mat depth = frame.depth;
+    const std::string kind = frame.name + "/";
+    const std::vector<cv::Point3d> aligned = align_to_ground(depth);
+    const cv::Mat mask = make_combined_band_mask(aligned);
+    const std::vector<Contour> contours = find_candidate_contours(mask);
+    const FrameAnalysis analysis = analyse_depth_literal(depth);
+    const cv::Mat view = make_depth_view(depth);
+    const BandMask band = fast_combined_band_mask(depth);
+
+    add(kind + "align_to_ground/literal", [=] { benchmark::DoNotOptimize(align_to_ground(depth)); });
+    add(kind + "band_masks/literal",
+        [=] { benchmark::DoNotOptimize(make_combined_band_mask(aligned)); });
+    add(kind + "align+bands/fast",
+        [=] { benchmark::DoNotOptimize(fast_combined_band_mask(depth)); });
+    add(kind + "contours/literal",
+        [=] { benchmark::DoNotOptimize(find_candidate_contours(mask)); });
+    add(kind + "contours/fast", [=] { benchmark::DoNotOptimize(fast_candidate_contours(band)); });
+    add(kind + "pose/literal",
+        [=] { benchmark::DoNotOptimize(analyse_candidates(contours, mask, depth)); });
+    add(kind + "pose/fast",
+        [=] { benchmark::DoNotOptimize(analyse_candidates_fast(contours, mask, depth)); });
+    add(kind + "report+view/literal", [=] {
+        benchmark::DoNotOptimize(report_of(analysis));
+        benchmark::DoNotOptimize(draw_result_view(view, analysis));
+    });
+    add(kind + "report+view/fast", [=] {
+        benchmark::DoNotOptimize(report_of(analysis));
+        benchmark::DoNotOptimize(fast_result_view(view, analysis));
+    });
+    add(kind + "analysis/literal", [=] { benchmark::DoNotOptimize(analyse_depth_literal(depth)); });
+    add(kind + "analysis/fast", [=] { benchmark::DoNotOptimize(analyse_depth(depth)); });
+    add(kind + "frame/literal", [=] { benchmark::DoNotOptimize(headless_frame_literal(depth)); });
+    add(kind + "frame/fast", [=] { benchmark::DoNotOptimize(headless_frame_fast(depth)); });
+#ifdef PALLET_BENCH_PCL
+    add(kind + "pcl_pipeline/pcl", [=] { benchmark::DoNotOptimize(pcl_pipeline(depth)); });
+#endif
+}
+
+void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::string, double>& us)
+{
+    const auto time = [&us](const std::string& name) {
+        const auto found = us.find(name);
+        return found == us.end() ? -1.0 : found->second;
+    };
+    const auto ratio = [](double literal, double fast) {
+        return literal > 0.0 && fast > 0.0 ? literal / fast : 0.0;
+    };
+    std::printf("\nLiteral-to-fast ratios of this run (CPU time, microseconds; best of repeats)\n");
+    std::printf("%-10s %-12s | %9s %8s %6s | %9s %8s %6s | %6s %6s %6s %6s | %s\n", "frame",
+                "outcome", "analysis", "fast", "ratio", "frame", "fast", "ratio", "a+b", "cont",
+                "pose", "view", "pipeline/fast");
+    for (const FrameKind& frame : frames) {
+        const std::string k = frame.name + "/";
+        const double al = time(k + "analysis/literal"), af = time(k + "analysis/fast");
+        const double fl = time(k + "frame/literal"), ff = time(k + "frame/fast");
+        const double ab = ratio(time(k + "align_to_ground/literal") + time(k + "band_masks/literal"),
+                                time(k + "align+bands/fast"));
+        const double pcl = time(k + "pcl_pipeline/pcl");
+        char pcl_text[64] = "not available";
+        if (pcl > 0.0) std::snprintf(pcl_text, sizeof pcl_text, "%.0f us, %.0fx", pcl, ratio(pcl, af));
+        std::printf("%-10s %-12s | %9.1f %8.1f %6.1f | %9.1f %8.1f %6.1f | %6.1f %6.1f %6.1f %6.1f | %s\n",
+                    frame.name.c_str(), outcome_name(frame.expected), al, af, ratio(al, af), fl, ff,
+                    ratio(fl, ff), ab,
+                    ratio(time(k + "contours/literal"), time(k + "contours/fast")),
+                    ratio(time(k + "pose/literal"), time(k + "pose/fast")),
+                    ratio(time(k + "report+view/literal"), time(k + "report+view/fast")), pcl_text);
+    }
+#ifndef PALLET_BENCH_PCL
+    std::printf("The point cloud library (Debian's libpcl-dev) was not found when pallet_bench was "
+                "built: its pipeline is not timed.\n");
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<FrameKind> frames = frame_kinds();
+    for (const FrameKind& frame : frames) check_fast_equals_literal(frame);
+    std::printf("fast == literal on every frame: masks, contours, outcome, report, views\n");
+    for (const FrameKind& frame : frames) register_frame(frame);
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    CollectingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    print_ratios(frames, reporter.cpu_us);
+    return 0;
+}

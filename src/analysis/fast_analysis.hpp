@@ -1,0 +1,49 @@
+// The per-frame analysis in its fast form: the same masks, contours, outcome, points and views as
+// the stage-by-stage functions, with the per-pixel work fused into one pass over the depth image
+// and the image-wide filters restricted to where the combined band mask has pixels.
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "analysis/frame_analysis.hpp"
+#include "analysis/range_masks.hpp"
+
+// The combined band mask of a depth image and the bounding box of its non-zero pixels (empty when
+// there are none).
+struct BandMask {
+    cv::Mat mask;     // 480 x 640 CV_8UC1, 0 or 255
+    cv::Rect bounds;
+};
+
+// make_combined_band_mask(align_to_ground(depth)) without the aligned point list: each pixel goes
+// depth -> camera point -> aligned point -> the three band tests in one pass. The tests are made in
+// float; a pixel whose float coordinates lie too close to a band edge to decide is recomputed in
+// double exactly as the stage-by-stage form does. The depth image must be 480 x 640 CV_16UC1.
+BandMask fast_combined_band_mask(const cv::Mat& depth);
+
+// find_candidate_contours(band.mask), blurring, opening and tracing only a window around
+// band.bounds; the contours are in image coordinates and in the same order.
+std::vector<Contour> fast_candidate_contours(const BandMask& band);
+
+// gather_face_points(face_mask, combined_band_mask, depth) for a face mask that is zero outside
+// face_rect: the same points in the same column-major order, scanning only face_rect.
+std::vector<cv::Point3d> fast_face_points(const cv::Mat& face_mask, const cv::Rect& face_rect,
+                                          const cv::Mat& combined_band_mask, const cv::Mat& depth);
+
+// analyse_candidates(candidate_contours, combined_band_mask, depth), gathering the face points
+// with fast_face_points.
+FrameAnalysis analyse_candidates_fast(const std::vector<Contour>& candidate_contours,
+                                      const cv::Mat& combined_band_mask, const cv::Mat& depth);
+
+// analyse_depth_literal's result, computed with the functions above.
+FrameAnalysis analyse_depth_fast(const cv::Mat& depth);
+
+// make_depth_view(depth), byte for byte: the min-max scaling is done by the library on the
+// frame's range of values only and then looked up per pixel.
+cv::Mat fast_depth_view(const cv::Mat& depth);
+
+// draw_result_view(depth_view, analysis), byte for byte: the colour map is looked up per pixel
+// from a 256-entry table that the library makes.
+cv::Mat fast_result_view(const cv::Mat& depth_view, const FrameAnalysis& analysis);

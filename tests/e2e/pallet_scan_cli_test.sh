@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# pallet_scan as a user meets it: bad inputs, usage errors, output folders, the camera with
+# faults, recording and replay, and an interrupted run.
+# Usage: pallet_scan_cli_test.sh BUILD_DIR DATA_DIR
+set -uo pipefail
+scan=$1/pallet_scan
+frames=$2/scan_frames
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passes=0
+
+check() {  # check NAME COMMAND...: counts a pass or reports a failure
+  local name=$1
+  shift
+  if "$@"; then
+    passes=$((passes + 1))
+  else
+    echo "FAIL: $name" >&2
+    failures=$((failures + 1))
+  fi
+}
+lines() { wc -l < "$1"; }
+status_of() { "$@" > "$work/out" 2> "$work/err"; echo $?; }
+
+# Every line is one whole JSON object and the file ends with a line end.
+whole_records() {
+  [ ! -s "$1" ] || [ "$(tail -c 1 "$1" | od -An -c | tr -d ' ')" = '\n' ] || return 1
+  ! grep -v -q -E '^\{"source":.*\}$' "$1"
+}
+
+# --- bad inputs are reported once each, skipped, and fail the run -----------------------------
+cp "$frames/01_pallet_1500.png" "$work/good.png"
+echo "not an image" > "$work/text.png"
+mkdir "$work/empty"
+status=$(status_of "$scan" "$work/good.png" "$work/missing.png" "$work/text.png" "$work/empty" \
+                           "$frames/03_floor.png")
+check "bad inputs give status 1" [ "$status" = 1 ]
+check "good frames still written" [ "$(lines "$work/out")" = 2 ]
+check "indexes keep the input positions" grep -q '"index":5,' "$work/out"
+check "records are whole JSON lines" whole_records "$work/out"
+for bad in missing.png text.png empty; do
+  check "$bad named once" [ "$(grep -c "$work/$bad" "$work/err")" = 1 ]
+done
+check "missing file reason" grep -q "missing.png: no such file, skipped" "$work/err"
+check "summary counts the skips" grep -q "3 skipped: 3 unusable input files" "$work/err"
+
+# --- usage errors and unusable output paths: status 2, nothing analysed ------------------------
+touch "$work/a_file"
+check "no input" [ "$(status_of "$scan")" = 2 ]
+check "unknown format" [ "$(status_of "$scan" --format xml "$frames")" = 2 ]
+check "usage error is explained" grep -q "format is jsonl or console" "$work/err"
+check "record onto a file" [ "$(status_of "$scan" --record "$work/a_file" "$frames")" = 2 ]
+check "views below a file" [ "$(status_of "$scan" --save-views "$work/a_file/v" "$frames")" = 2 ]
+check "output in a missing folder" [ "$(status_of "$scan" --output "$work/no/such/out" "$frames")" = 2 ]
+check "views and recording in one folder" \
+  [ "$(status_of "$scan" --record "$work/same" --save-views "$work/./same/" "$frames")" = 2 ]
+check "help" [ "$(status_of "$scan" --help)" = 0 ]
+check "help text on stdout" grep -q "^Usage: pallet_scan" "$work/out"
+
+# --- output file, views named after inputs, created folders ------------------------------------
+status=$(status_of "$scan" --output "$work/records.jsonl" --save-views "$work/new/views" \
+                           "$frames/01_pallet_1500.png" "$frames/01_pallet_1500.png")
+check "output file run succeeds" [ "$status" = 0 ]
+check "nothing on stdout with --output" [ ! -s "$work/out" ]
+check "two records in the file" [ "$(lines "$work/records.jsonl")" = 2 ]
+check "view named after its input" [ -s "$work/new/views/01_pallet_1500.png" ]
+check "a repeated name does not overwrite" [ -s "$work/new/views/01_pallet_1500_frame_000002.png" ]
+
+# --- camera: faults reported once per kind, --record, replay of the recording -----------------
+status=$(KV3_SOURCE="replay-once:$frames" KV3_FAULTS="nodepth@2,badsize@3,nodepth@4,badsize@5" \
+         status_of "$scan" --camera --format console)
+check "camera faults are no failure" [ "$status" = 0 ]
+check "no depth said once" [ "$(grep -c "holds no depth frame" "$work/err")" = 1 ]
+check "wrong size said once" [ "$(grep -c "not 640 x 480 are skipped" "$work/err")" = 1 ]
+check "faulty frames counted" grep -q "4 skipped: 0 unusable input files, 2 frames without depth, 2 frames of a wrong size" "$work/err"
+check "three frames analysed" grep -q "^pallet_scan: 3 frames analysed" "$work/err"
+
+status=$(KV3_SOURCE="replay-once:$frames" status_of "$scan" --camera --format console --record "$work/rec")
+cp "$work/out" "$work/camera.out"
+check "recording run succeeds" [ "$status" = 0 ]
+i=0
+for source in "$frames"/*.png; do
+  i=$((i + 1))
+  recorded=$(printf '%s/rec/frame_%06d.png' "$work" "$i")
+  check "frame $i recorded pixel for pixel" \
+    [ "$(identify -format '%#' "$source")" = "$(identify -format '%#' "$recorded" 2>/dev/null)" ]
+  check "frame $i recorded as 16-bit grey" [ "$(identify -format '%z %[channels]' "$recorded")" = "16 gray" ]
+done
+check "one file per frame" [ "$(ls "$work/rec" | wc -l)" = "$i" ]
+KV3_SOURCE="replay-once:$work/rec" "$scan" --camera --format console > "$work/replay.out" 2> /dev/null
+"$scan" --format console "$frames" > "$work/files.out" 2> /dev/null
+check "the replayed recording gives the same report" cmp -s "$work/camera.out" "$work/replay.out"
+check "the camera gives the files' report" cmp -s "$work/camera.out" "$work/files.out"
+
+check "no camera: status 1" [ "$(KV3_SOURCE=none status_of "$scan" --camera)" = 1 ]
+check "no camera: said why" grep -q "the camera cannot be started" "$work/err"
+
+KV3_SOURCE=scene "$scan" --camera --frames 3 --save-views "$work/camviews" > "$work/out" 2> /dev/null
+check "--frames stops the camera" [ "$(lines "$work/out")" = 3 ]
+check "camera views by index" [ -s "$work/camviews/frame_000003.png" ]
+
+# --- Ctrl-C: status 130, every record whole ----------------------------------------------------
+KV3_SOURCE=scene "$scan" --camera --output "$work/live.jsonl" 2> "$work/live.err" &
+pid=$!
+for _ in $(seq 300); do
+  [ -s "$work/live.jsonl" ] && [ "$(lines "$work/live.jsonl")" -ge 2 ] && break
+  sleep 0.1
+done
+kill -INT "$pid"
+wait "$pid"
+check "interrupted run exits 130" [ "$?" = 130 ]
+check "interrupted output holds whole records" whole_records "$work/live.jsonl"
+check "interrupted run still summarises" grep -q "frames analysed" "$work/live.err"
+
+echo "$passes passed, $failures failed"
+[ "$failures" = 0 ]

@@ -1,0 +1,288 @@
+#include "analysis/fast_analysis.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <numeric>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+#include "analysis/depth_intake.hpp"
+#include "analysis/ground_alignment.hpp"
+#include "analysis/plane_fit.hpp"
+#include "analysis/range_masks.hpp"
+#include "analysis/result_report.hpp"
+#include "sim/render.hpp"
+#include "sim/scene.hpp"
+
+namespace {
+
+bool same_image(const cv::Mat& a, const cv::Mat& b)
+{
+    return a.size() == b.size() && a.type() == b.type() &&
+           cv::norm(a.reshape(1), b.reshape(1), cv::NORM_INF) == 0.0;
+}
+
+std::string report_of(const FrameAnalysis& analysis)
+{
+    std::ostringstream out;
+    write_report(out, analysis, TextEncoding::utf8);
+    return out.str();
+}
+
+cv::Rect bounds_of(const cv::Mat& mask)
+{
+    std::vector<cv::Point> pixels;
+    cv::findNonZero(mask, pixels);
+    return pixels.empty() ? cv::Rect() : cv::boundingRect(pixels);
+}
+
+// Every output of the fast form against the literal one on one depth image.
+void expect_fast_equals_literal(const cv::Mat& depth, const std::string& what)
+{
+    SCOPED_TRACE(what);
+    const cv::Mat literal_mask = make_combined_band_mask(align_to_ground(depth));
+    const BandMask band = fast_combined_band_mask(depth);
+    ASSERT_TRUE(same_image(literal_mask, band.mask));
+    EXPECT_EQ(band.bounds, bounds_of(literal_mask));
+    EXPECT_EQ(fast_candidate_contours(band), find_candidate_contours(literal_mask));
+
+    const FrameAnalysis literal = analyse_depth_literal(depth);
+    const FrameAnalysis fast = analyse_depth(depth);
+    EXPECT_EQ(fast.outcome, literal.outcome);
+    EXPECT_EQ(fast.pose.bounding_rect, literal.pose.bounding_rect);
+    EXPECT_EQ(fast.pose.face_point_count, literal.pose.face_point_count);
+    EXPECT_EQ(fast.pose.boxes, literal.pose.boxes);
+    EXPECT_EQ(report_of(fast), report_of(literal));
+
+    const cv::Mat literal_view = make_depth_view(depth);
+    const cv::Mat fast_view = fast_depth_view(depth);
+    EXPECT_TRUE(same_image(fast_view, literal_view));
+    EXPECT_TRUE(same_image(fast_result_view(fast_view, fast),
+                           draw_result_view(literal_view, literal)));
+}
+
+sim::Scene random_scene(std::mt19937_64& rng)
+{
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    const auto between = [&](double lo, double hi) { return lo + (hi - lo) * uniform(rng); };
+    sim::Scene scene;
+    scene.mount.height_mm = between(150.0, 260.0);
+    scene.mount.pitch_deg = between(2.0, 10.0);
+    scene.mount.roll_deg = between(-3.0, 3.0);
+    scene.sensor.noise_k_per_mm = between(0.0, 6.0e-6);
+    scene.sensor.dropout_rate = uniform(rng) < 0.5 ? 0.0 : between(0.0, 0.02);
+    scene.sensor.cavity_no_return = uniform(rng) < 0.3;
+    if (uniform(rng) < 0.85) {
+        scene.pallet = sim::PalletPlacement{between(800.0, 2600.0), between(-500.0, 500.0),
+                                            between(-35.0, 35.0)};
+    }
+    const int boxes = static_cast<int>(between(0.0, 3.0));
+    for (int k = 0; k < boxes; ++k) {
+        sim::Box box;
+        box.centre = Eigen::Vector3d(between(-1500.0, 1500.0), between(700.0, 3500.0), 0.0);
+        box.size = Eigen::Vector3d(between(100.0, 900.0), between(100.0, 900.0),
+                                   between(50.0, 600.0));
+        box.centre.z() = box.size.z() / 2.0;
+        box.yaw_deg = between(-45.0, 45.0);
+        scene.boxes.push_back(box);
+    }
+    return scene;
+}
+
+// The floor frame's M and P0, made the way align_to_ground makes them; used only to search
+// depths near the band edges, the checks themselves compare the library's two forms.
+struct Frame3 {
+    cv::Point3d P0;
+    cv::Matx33d M;
+};
+
+Frame3 ground_frame(const cv::Mat& depth)
+{
+    std::vector<cv::Point3d> ground;
+    for (int v = 380; v < 460; ++v) {
+        for (int u = 240; u < 400; ++u) ground.push_back(depth_to_point(v, u, depth.at<std::uint16_t>(v, u)));
+    }
+    Eigen::Matrix3d R = rotation_onto_z(fit_plane(ground));
+    cv::Mat M = rotation_view(R).inv(cv::DECOMP_LU);
+    return {depth_to_point(420, 320, depth.at<std::uint16_t>(420, 320)), cv::Matx33d(M)};
+}
+
+cv::Point3d aligned(const Frame3& g, int v, int u, int d)
+{
+    const cv::Point3d p = depth_to_point(v, u, static_cast<std::uint16_t>(d)) - g.P0;
+    return {(g.M(0, 0) * p.x + g.M(0, 1) * p.y) + g.M(0, 2) * p.z,
+            (g.M(1, 0) * p.x + g.M(1, 1) * p.y) + g.M(1, 2) * p.z,
+            (g.M(2, 0) * p.x + g.M(2, 1) * p.y) + g.M(2, 2) * p.z};
+}
+
+struct Edge {
+    int axis;      // 0: x', 1: y', 2: z'
+    double value;  // mm
+};
+
+double component(const cv::Point3d& a, int axis)
+{
+    return axis == 0 ? a.x : axis == 1 ? a.y : a.z;
+}
+
+bool inside_other_bands(const cv::Point3d& a, int axis)
+{
+    const bool x_ok = std::abs(a.x) > 1.0 && std::abs(a.x) < 599.0;
+    const bool y_ok = a.y > -1999.0 && a.y < -401.0;
+    const bool z_ok = std::abs(a.z) > 42.0 && std::abs(a.z) < 240.0;
+    return (axis == 0 || x_ok) && (axis == 1 || y_ok) && (axis == 2 || z_ok);
+}
+
+// Sets d to a depth that puts the pixel's aligned coordinate within 0.005 mm of the edge with the
+// other two coordinates inside their bands, if there is one.
+bool depth_near_edge(const Frame3& g, int v, int u, const Edge& edge, std::uint16_t& d)
+{
+    // The aligned coordinate is affine in the depth: solve for it, then try the neighbours.
+    const double at1 = component(aligned(g, v, u, 1), edge.axis);
+    const double slope = component(aligned(g, v, u, 2), edge.axis) - at1;
+    if (std::abs(slope) < 1e-3) return false;
+    const double guess = 1.0 + (edge.value - at1) / slope;
+    if (!(guess > 0.0 && guess < 65536.0)) return false;
+    for (int candidate = static_cast<int>(guess) - 1; candidate <= static_cast<int>(guess) + 2; ++candidate) {
+        if (candidate < 1 || candidate > 65535) continue;
+        const cv::Point3d a = aligned(g, v, u, candidate);
+        if (std::abs(component(a, edge.axis) - edge.value) < 0.005 && inside_other_bands(a, edge.axis)) {
+            d = static_cast<std::uint16_t>(candidate);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(FastAnalysis, EqualsLiteralOnSeededRandomScenes)
+{
+    std::mt19937_64 rng(20240611);
+    int outcomes[3] = {0, 0, 0};
+    for (int k = 0; k < 24; ++k) {
+        const sim::Scene scene = random_scene(rng);
+        const cv::Mat depth = sim::render(scene, 1000 + static_cast<std::uint64_t>(k)).depth;
+        expect_fast_equals_literal(depth, "random scene " + std::to_string(k));
+        ++outcomes[static_cast<int>(analyse_depth_literal(depth).outcome)];
+    }
+    expect_fast_equals_literal(sim::render(sim::warehouse_scene(), 7).depth, "warehouse");
+    // The scenes must exercise the pose path, not only the early outcomes.
+    EXPECT_GE(outcomes[static_cast<int>(PalletOutcome::pallet_found)], 5);
+    EXPECT_GE(outcomes[static_cast<int>(PalletOutcome::no_contour)] +
+                  outcomes[static_cast<int>(PalletOutcome::no_pallet)], 1);
+}
+
+// Depths chosen pixel by pixel so that one aligned coordinate lies within a few thousandths of a
+// millimetre of a band edge while the other two are well inside their bands: the float pass cannot
+// decide these pixels and must hand them to the double path.
+TEST(FastAnalysis, PixelsAtEveryBandEdgeDecidedLikeLiteral)
+{
+    // A rolled camera: with a level one, y' would not depend on the column, and a whole row would
+    // miss the -2000 edge by the same amount.
+    sim::Mount mount = sim::default_mount();
+    mount.roll_deg = 1.5;
+    sim::Scene scene = sim::floor_scene(mount);
+    scene.sensor = sim::exact_sensor();
+    cv::Mat depth = sim::render(scene, 3).depth;
+    const Frame3 g = ground_frame(depth);
+    const std::array<Edge, 10> edges{{{2, 41.0}, {2, -41.0}, {2, 241.0}, {2, -241.0}, {1, -400.0},
+                                      {1, -2000.0}, {0, 600.0}, {0, -600.0}, {0, 0.5}, {0, -0.5}}};
+    const cv::Rect ground_patch(240, 380, 160, 80);
+    std::array<int, 10> near_edge{};
+    for (int v = 0; v < 480; ++v) {
+        for (int u = 0; u < 640; ++u) {
+            if (ground_patch.contains(cv::Point(u, v))) continue;  // keeps M and P0
+            // The least-populated edge first, so that the rare ones (x' near 0, y' at -2000) get
+            // every pixel that can reach them.
+            std::array<std::size_t, 10> order{};
+            std::iota(order.begin(), order.end(), std::size_t{0});
+            std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+                return near_edge[a] < near_edge[b];
+            });
+            for (const std::size_t e : order) {
+                if (depth_near_edge(g, v, u, edges[e], depth.at<std::uint16_t>(v, u))) {
+                    ++near_edge[e];
+                    break;
+                }
+            }
+        }
+    }
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+        EXPECT_GE(near_edge[e], 20) << "edge " << e << " has too few pixels to test";
+    }
+    const cv::Mat literal_mask = make_combined_band_mask(align_to_ground(depth));
+    const BandMask band = fast_combined_band_mask(depth);
+    EXPECT_TRUE(same_image(band.mask, literal_mask));
+    const int inside = cv::countNonZero(literal_mask);
+    EXPECT_GT(inside, 0);  // both sides of the edges are present
+    EXPECT_LT(inside, std::accumulate(near_edge.begin(), near_edge.end(), 0));
+    expect_fast_equals_literal(depth, "band edges");
+}
+
+TEST(FastAnalysis, DegenerateFramesEqualLiteral)
+{
+    // Nothing measured; a ground patch without depth (non-finite M); a floor with the largest
+    // depths a pixel can hold, whose heights exceed 16 bits; one value everywhere.
+    expect_fast_equals_literal(cv::Mat::zeros(480, 640, CV_16UC1), "all zero");
+
+    sim::Scene scene = sim::pallet_scene(1250.0);
+    scene.sensor = sim::exact_sensor();
+    cv::Mat no_ground = sim::render(scene, 5).depth;
+    no_ground(cv::Rect(240, 380, 160, 80)).setTo(0);
+    expect_fast_equals_literal(no_ground, "ground patch without depth");
+    EXPECT_EQ(cv::countNonZero(fast_combined_band_mask(no_ground).mask), 0);
+
+    cv::Mat far = sim::render(scene, 6).depth;
+    far(cv::Rect(0, 0, 640, 200)).setTo(65535);
+    far(cv::Rect(0, 0, 30, 480)).setTo(65000);
+    expect_fast_equals_literal(far, "largest depths");
+
+    expect_fast_equals_literal(cv::Mat(480, 640, CV_16UC1, cv::Scalar(1234)), "one value");
+}
+
+TEST(FastAnalysis, WindowedContoursEqualWholeImageAtBordersAndCorners)
+{
+    std::mt19937_64 rng(99);
+    std::uniform_int_distribution<int> column(-20, 660), row(-20, 500), size(2, 120);
+    for (int k = 0; k < 30; ++k) {
+        cv::Mat mask = cv::Mat::zeros(480, 640, CV_8UC1);
+        const int blobs = 1 + k % 5;
+        for (int b = 0; b < blobs; ++b) {
+            const cv::Rect r(column(rng), row(rng), size(rng), size(rng));
+            cv::rectangle(mask, r, cv::Scalar(255), cv::FILLED);
+            cv::circle(mask, r.br(), size(rng) / 3, cv::Scalar(0), cv::FILLED);  // holes, notches
+            cv::line(mask, r.tl(), r.br() + cv::Point(40, -30), cv::Scalar(255), 1 + k % 3);
+        }
+        if (k % 6 == 0) mask.row(0).setTo(255);    // touching the image edges themselves
+        if (k % 6 == 1) mask.col(639).setTo(255);
+        if (k % 6 == 2) mask(cv::Rect(0, 470, 640, 10)).setTo(255);
+        const BandMask band{mask, bounds_of(mask)};
+        EXPECT_EQ(fast_candidate_contours(band), find_candidate_contours(mask)) << "mask " << k;
+    }
+    EXPECT_TRUE(fast_candidate_contours(BandMask{cv::Mat::zeros(480, 640, CV_8UC1), cv::Rect()}).empty());
+}
+
+TEST(FastAnalysis, FacePointsFromRectangleEqualWholeScan)
+{
+    // A face with a hole and pixels outside the band mask or without depth, in column-major order.
+    cv::Mat depth(480, 640, CV_16UC1, cv::Scalar(1500));
+    depth(cv::Rect(300, 200, 5, 40)).setTo(0);
+    cv::Mat band = cv::Mat::zeros(480, 640, CV_8UC1);
+    band(cv::Rect(100, 150, 400, 120)).setTo(255);
+    band(cv::Rect(250, 180, 30, 30)).setTo(0);
+    const std::vector<Contour> selection{
+        {{90, 140}, {520, 160}, {480, 300}, {120, 280}},
+        {{200, 200}, {240, 200}, {240, 230}, {200, 230}}};
+    const cv::Mat face_mask = fill_face_mask(selection, depth.size());
+    const cv::Rect face_rect = cv::boundingRect(selection[0]);
+    const std::vector<cv::Point3d> whole = gather_face_points(face_mask, band, depth);
+    ASSERT_GT(whole.size(), 1000u);
+    EXPECT_EQ(fast_face_points(face_mask, face_rect, band, depth), whole);
+}

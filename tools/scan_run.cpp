@@ -1,0 +1,128 @@
+#include "tools/scan_run.hpp"
+
+#include <ostream>
+#include <sstream>
+
+#include "analysis/depth_intake.hpp"
+#include "analysis/frame_analysis.hpp"
+#include "tools/scan_inputs.hpp"
+#include "tools/scan_json.hpp"
+
+namespace {
+
+std::string console_bytes(const cv::Mat& depth, const FrameAnalysis& analysis,
+                          TextEncoding encoding)
+{
+    std::ostringstream bytes;
+    write_probe(bytes, depth);
+    write_report(bytes, analysis, encoding);
+    return bytes.str();
+}
+
+std::string joined(const std::string& dir, const std::string& name)
+{
+    return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+void write_record(ScanRun& run, const std::string& record)
+{
+    run.out->write(record.data(), static_cast<std::streamsize>(record.size()));
+    run.out->flush();
+    if (!*run.out) {
+        report_problem(run, "pallet_scan: cannot write the output; stopping");
+        run.output_failed = true;
+    }
+}
+
+void save_file(ScanRun& run, const std::string& path, const std::string& error)
+{
+    if (error.empty()) return;
+    ++run.tally.failed_writes;
+    report_problem(run, "pallet_scan: " + path + ": " + error);
+}
+
+}  // namespace
+
+void report_problem(ScanRun& run, const std::string& line)
+{
+    if (run.progress_shown) *run.messages << "\r\x1b[K";  // erase the progress line
+    run.progress_shown = false;
+    *run.messages << line << std::endl;
+}
+
+void update_progress(ScanRun& run)
+{
+    if (!run.show_progress) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (run.progress_shown && now - run.progress_drawn < std::chrono::milliseconds(200))
+        return;
+    const double elapsed_s = std::chrono::duration<double>(now - run.started).count();
+    *run.messages << "\r\x1b[K" << progress_text(run.frames_done, run.frames_expected, elapsed_s)
+                  << std::flush;
+    run.progress_drawn = now;
+    run.progress_shown = true;
+}
+
+void clear_progress(ScanRun& run)
+{
+    if (run.progress_shown) *run.messages << "\r\x1b[K" << std::flush;
+    run.progress_shown = false;
+}
+
+std::string unique_view_name(ScanRun& run, const std::string& wanted, std::uint64_t index)
+{
+    std::string name = wanted;
+    if (run.view_names.count(name) != 0) {
+        const std::string stem = name.substr(0, name.size() - 4);  // wanted ends in ".png"
+        name = stem + "_" + indexed_frame_name(index);
+    }
+    run.view_names.insert(name);
+    return name;
+}
+
+void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& source,
+                      std::uint64_t index, const std::string& view_name)
+{
+    const ScanOptions& options = run.options;
+    if (!options.record_dir.empty()) {
+        const std::string path = joined(options.record_dir, indexed_frame_name(index));
+        save_file(run, path, write_depth_png(path, depth));
+    }
+
+    const auto begin = std::chrono::steady_clock::now();
+    const FrameAnalysis analysis = analyse_depth(depth);
+    const auto end = std::chrono::steady_clock::now();
+    const double analysis_ms = std::chrono::duration<double, std::milli>(end - begin).count();
+
+    write_record(run, options.format == OutputFormat::jsonl
+                          ? record_line(frame_record(source, index, analysis, analysis_ms))
+                          : console_bytes(depth, analysis, run.encoding));
+
+    if (!options.views_dir.empty()) {
+        const std::string path =
+            joined(options.views_dir, unique_view_name(run, view_name, index));
+        save_file(run, path, write_png(path, draw_result_view(make_depth_view(depth), analysis)));
+    }
+    count_analysed(run.tally, analysis.outcome, analysis_ms);
+}
+
+void scan_files(ScanRun& run)
+{
+    const std::vector<InputFile> files = list_input_files(run.options.inputs);
+    const std::uint64_t limit = run.options.frame_limit;
+    run.frames_expected = limit > 0 && limit < files.size() ? limit : files.size();
+    for (std::uint64_t i = 0; i < run.frames_expected; ++i) {
+        if (*run.stop_requested != 0 || run.output_failed) break;
+        const InputFile& file = files[i];
+        const DepthRead read = file.error.empty() ? read_depth_png(file.path)
+                                                   : DepthRead{{}, file.error};
+        if (!read.error.empty()) {
+            ++run.tally.failed_inputs;
+            report_problem(run, "pallet_scan: " + file.path + ": " + read.error + ", skipped");
+        } else {
+            scan_depth_image(run, read.depth, file.path, i + 1, view_name_for(file.path));
+        }
+        ++run.frames_done;
+        update_progress(run);
+    }
+}

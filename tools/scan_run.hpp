@@ -1,0 +1,53 @@
+// The frame loops of pallet_scan: every frame analysed once, its record written whole.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <iosfwd>
+#include <set>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+#include "analysis/result_report.hpp"
+#include "tools/scan_options.hpp"
+#include "tools/scan_summary.hpp"
+
+// Everything one run writes to and counts in.
+struct ScanRun {
+    ScanOptions options;
+    std::ostream* out = nullptr;        // the records
+    std::ostream* messages = nullptr;   // problems, progress and summary (standard error)
+    TextEncoding encoding = TextEncoding::utf8;     // of --format console
+    const volatile std::sig_atomic_t* stop_requested = nullptr;  // checked between frames
+    bool show_progress = false;         // messages is a terminal
+    std::uint64_t frames_expected = 0;  // 0: unknown (camera)
+    ScanTally tally;
+    std::set<std::string> view_names;   // used in this run, so that no view overwrites another
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point progress_drawn{};
+    std::uint64_t frames_done = 0;
+    bool progress_shown = false;
+    bool output_failed = false;         // the records cannot be written: the run ends
+};
+
+// Analyses one 480 x 640 depth image: records it (--record), writes its record, saves its
+// result view (--save-views) and counts it. `index` counts from 1.
+void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& source,
+                      std::uint64_t index, const std::string& view_name);
+
+// Runs every input file in order until done, --frames, a stop request or an output failure.
+void scan_files(ScanRun& run);
+
+// Writes one line to the messages, clearing the progress line first.
+void report_problem(ScanRun& run, const std::string& line);
+
+// Redraws the progress line, at most a few times a second (only with show_progress).
+void update_progress(ScanRun& run);
+
+// Removes the progress line, before the summary.
+void clear_progress(ScanRun& run);
+
+// A name for the result view of this input that no earlier frame of the run used.
+std::string unique_view_name(ScanRun& run, const std::string& wanted, std::uint64_t index);
