@@ -124,7 +124,6 @@ Scene noisy_scene(std::uint64_t p)
 {
     Scene scene = with_pallet(1500.0 + 50.0 * wave(p, 300), 0.0, 8.0 * wave(p, 200));
     scene.sensor.noise_k_per_mm = 1.0e-5;
-    scene.sensor.dropout_rate = 0.005;
     return scene;
 }
 
@@ -183,7 +182,7 @@ SceneFrame scene_frame(const std::string& name, std::uint64_t frame_number)
         setting.scene = square_scene(p);
     } else if (name == "noisy") {
         setting.scene = noisy_scene(p);
-        setting.dropouts = {0.05, 0.9};
+        setting.dropouts = {0.05, 0.9, 0.005};
     } else if (name == "clutter") {
         setting.scene = clutter_scene(p);
     } else {
@@ -213,7 +212,7 @@ void apply_dropouts(cv::Mat& depth, const Dropouts& dropouts, std::uint64_t seed
             const std::uint64_t index = static_cast<std::uint64_t>(v) * 640u + static_cast<std::uint64_t>(u);
             const double draw = static_cast<double>(mix(key ^ index) >> 11) * 0x1.0p-53;
             const double beyond = std::max(0.0, (z - 1500.0) / 2500.0);
-            double rate = dropouts.far_rate * beyond * beyond;
+            double rate = dropouts.uniform_rate + dropouts.far_rate * beyond * beyond;
             const bool edge = is_edge(z, row[u > 0 ? u - 1 : u]) ||
                               is_edge(z, row[u + 1 < depth.cols ? u + 1 : u]) ||
                               is_edge(z, above[u]) || is_edge(z, below[u]);

@@ -20,10 +20,12 @@ inline constexpr std::uint64_t scene_loop_frames = 600;
 // range (probability far_rate * ((z - 1500 mm) / 2500 mm)^2 beyond 1.5 m: the bright near floor of
 // the ground patch keeps every pixel) and
 // on depth edges, where a pixel mixes the near and the far surface (edge_rate of the pixels whose
-// 4-neighbour lies more than 60 mm and 5 % of the depth away).
+// 4-neighbour lies more than 60 mm and 5 % of the depth away), and uniform_rate of every pixel
+// regardless, as on a poor sensor.
 struct Dropouts {
     double far_rate = 0.02;
     double edge_rate = 0.5;
+    double uniform_rate = 0.0;
 };
 
 // One frame's setting: the geometry and sensor handed to the renderer, the extra dropouts and the
