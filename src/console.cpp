@@ -1,12 +1,14 @@
 #include "console.hpp"
 
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
 #include <string>
 
 #include <X11/Xlib.h>
+#include <langinfo.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <termios.h>
@@ -100,4 +102,10 @@ bool display_available()
     // Without DISPLAY the window backend's default (X) would abort; point it at Wayland.
     setenv("QT_QPA_PLATFORM", "wayland", 0);
     return true;
+}
+
+TextEncoding console_text_encoding()
+{
+    std::setlocale(LC_CTYPE, "");
+    return encoding_for_codeset(nl_langinfo(CODESET));
 }

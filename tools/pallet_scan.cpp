@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "tools/scan_camera.hpp"
-#include "tools/scan_encoding.hpp"
+#include "console.hpp"
 #include "tools/scan_inputs.hpp"
 #include "tools/scan_options.hpp"
 #include "tools/scan_run.hpp"

@@ -35,6 +35,14 @@ namespace {
 using steady = std::chrono::steady_clock;
 constexpr auto frame_period = std::chrono::microseconds(33333);  // 30 frames a second
 
+// For a scene:NAME setting, the names that would have been accepted; empty otherwise.
+std::string unknown_scene_note(const std::string& source)
+{
+    if (source.compare(0, 6, "scene:") != 0)
+        return {};
+    return " (known scenes: " + scene_list() + ")";
+}
+
 std::string numbered(const char* object, std::uint64_t number)
 {
     return object + ("#" + std::to_string(number));
@@ -426,7 +434,8 @@ public:
         error = resolve_source(settings_.source_set, settings_.source, source);
         if (error == KV3_ERROR_INVALID_SOURCE || error == KV3_ERROR_SOURCE_NOT_FOUND)
             std::cerr << "kv3: KV3_SOURCE=\"" << settings_.source
-                      << "\": " << error_text(error) << '\n' << std::flush;
+                      << "\": " << error_text(error) << unknown_scene_note(settings_.source)
+                      << '\n' << std::flush;
         if (error != KV3_SUCCESS)
             return nullptr;
         devices_.names = {"stand-in depth camera"};

@@ -1,9 +1,7 @@
 #include "analysis/process_depth_frame.hpp"
 
-#include <clocale>
 #include <iostream>
 
-#include <langinfo.h>
 #include <opencv2/core.hpp>
 #include <opencv2/highgui.hpp>
 #include <unistd.h>
@@ -33,18 +31,6 @@ void report_unusable_frame(const cv::Mat& depth)
     std::cerr << "; only 640 x 480 frames are analysed (said once)" << std::endl;
 }
 
-// The Chinese texts in the console's own encoding, decided on first use from the character type
-// of the user's locale. Only LC_CTYPE is taken from the environment: LC_NUMERIC stays "C", so
-// "%f" and the matrix output keep their decimal points.
-TextEncoding console_encoding()
-{
-    static const TextEncoding encoding = [] {
-        std::setlocale(LC_CTYPE, "");
-        return encoding_for_codeset(nl_langinfo(CODESET));
-    }();
-    return encoding;
-}
-
 // The road of one 640 x 480 depth image.
 void process_depth_image(const cv::Mat& depth, const char* title)
 {
@@ -53,7 +39,7 @@ void process_depth_image(const cv::Mat& depth, const char* title)
     cv::namedWindow(title, cv::WINDOW_NORMAL);
     cv::imshow(title, views.depth_view);
     const FrameAnalysis analysis = analyse_depth(depth);
-    write_report(std::cout, analysis, console_encoding());
+    write_report(std::cout, analysis, console_text_encoding());
     cv::imshow("result", fast_result_view(views, analysis));  // no namedWindow: default form
 }
 

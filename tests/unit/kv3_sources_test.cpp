@@ -63,7 +63,8 @@ TEST(Kv3Scene, FloorFramesHaveTheCameraSizeIntrinsicsAndGeometry)
     EXPECT_GT(second->timestamp_us(), first->timestamp_us());
     const cv::Mat depth2 = depth_pixels(*second);
     EXPECT_FALSE(same_pixels(depth, depth2)) << "the sensor noise changes from frame to frame";
-    EXPECT_LT(cv::norm(depth, depth2, cv::NORM_INF), 30.0);
+    // The near floor stays put while the default animation moves its pallet.
+    EXPECT_LT(cv::norm(depth.rowRange(380, 480), depth2.rowRange(380, 480), cv::NORM_INF), 30.0);
 }
 
 TEST(Kv3Scene, SameFrameNumberRendersTheSameFrame)
