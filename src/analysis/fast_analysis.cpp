@@ -460,13 +460,11 @@ bool row_has_pixel(const std::uint8_t* mask_row)
     return any != 0;
 }
 
-PalletPose measure_pallet_fast(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
-                               const cv::Mat& combined_band_mask, const cv::Mat& depth)
+std::vector<cv::Point3d> fast_face_points_of(const std::vector<Contour>& selection,
+                                             const cv::Rect& bounding_rect,
+                                             const cv::Mat& combined_band_mask,
+                                             const cv::Mat& depth)
 {
-    PalletPose pose;
-    pose.bounding_rect = bounding_rect;
-    pose.boxes.reserve(selection.size());
-    for (const Contour& contour : selection) pose.boxes.push_back(box_corners(contour));
     // Only the face's bounding rectangle of the mask is read. When every inner contour lies in it
     // too, nothing is clipped and the fills there (integer vertices shifted by whole pixels) are
     // those of the whole image; the rest of the mask is left unset. An inner contour that only
@@ -491,17 +489,7 @@ PalletPose measure_pallet_fast(const std::vector<Contour>& selection, const cv::
         face_mask = fill_face_mask(selection, depth.size());
     }
     // The face is filled inside its own bounding rectangle and the inner fills only clear pixels.
-    const std::vector<cv::Point3d> face_points =
-        fast_face_points(face_mask, bounding_rect, combined_band_mask, depth);
-    pose.face_point_count = face_points.size();
-    pose.centre_point = rect_centre_point(bounding_rect, depth);
-    // The literal fit: its rotation is printed to 16 digits, and the explicit inverse times the
-    // 3 x n product carries rounding errors near 1e-12 that no other summation order reproduces.
-    pose.rotation = rotation_onto_z(fit_plane(face_points));
-    pose.angles = rotation_angles(pose.rotation);
-    pose.euler_rad = euler_zyx(pose.rotation);
-    pose.euler_deg = euler_degrees(pose.euler_rad);
-    return pose;
+    return fast_face_points(face_mask, bounding_rect, combined_band_mask, depth);
 }
 
 }  // namespace
@@ -655,22 +643,7 @@ FrameAnalysis analyse_depth_fast(const cv::Mat& depth)
 FrameAnalysis analyse_candidates_fast(const std::vector<Contour>& candidate_contours,
                                       const cv::Mat& combined_band_mask, const cv::Mat& depth)
 {
-    FrameAnalysis analysis;
-    analysis.probe_depth = probe_depth(depth);
-    if (candidate_contours.empty()) {
-        analysis.outcome = PalletOutcome::no_contour;
-        return analysis;
-    }
-    const std::vector<Contour> selection = select_pallet_contours(candidate_contours);
-    const cv::Rect bounding_rect = cv::boundingRect(selection[0]);
-    if (bounding_rect.width < 201) {  // 200 pixels wide or less is no pallet
-        analysis.outcome = PalletOutcome::no_pallet;
-        analysis.pose.bounding_rect = bounding_rect;
-        return analysis;
-    }
-    analysis.outcome = PalletOutcome::pallet_found;
-    analysis.pose = measure_pallet_fast(selection, bounding_rect, combined_band_mask, depth);
-    return analysis;
+    return analyse_candidates(candidate_contours, combined_band_mask, depth, fast_face_points_of);
 }
 
 namespace {
@@ -864,22 +837,4 @@ cv::Mat fast_result_view(const cv::Mat& depth_view, const FrameAnalysis& analysi
 cv::Mat fast_result_view(FastViews& views, const FrameAnalysis& analysis)
 {
     return draw_result_overlay(views.colour_view, analysis);
-}
-
-cv::Mat draw_result_overlay(cv::Mat& result_view, const FrameAnalysis& analysis)
-{
-    CV_Assert(result_view.type() == CV_8UC3);
-    const cv::Scalar red(0, 0, 255);
-    const cv::Scalar white(255, 255, 255);
-    const cv::Rect ground_patch(240, 380, 160, 80);  // rows 380..459, columns 240..399
-    cv::rectangle(result_view, ground_patch, red, 2, cv::LINE_8, 0);
-    cv::circle(result_view, cv::Point(320, 420), 2, red, cv::FILLED, cv::LINE_8, 0);  // reference
-    if (analysis.outcome != PalletOutcome::pallet_found) return result_view;
-
-    for (const BoxCorners& box : analysis.pose.boxes) draw_box(result_view, box);
-    cv::putText(result_view, position_text(analysis.pose.centre_point), cv::Point(0, 20),
-                cv::FONT_HERSHEY_SIMPLEX, 0.6, white, 2, cv::LINE_8, false);
-    cv::putText(result_view, angle_text(analysis.pose.angles), cv::Point(0, 40),
-                cv::FONT_HERSHEY_SIMPLEX, 0.6, white, 2, cv::LINE_8, false);
-    return result_view;
 }

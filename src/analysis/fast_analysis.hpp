@@ -67,7 +67,3 @@ FastViews fast_views(const cv::Mat& depth);
 // draw_result_view(views.depth_view, analysis), byte for byte, drawn on views.colour_view itself
 // (which it returns): call it once per FastViews.
 cv::Mat fast_result_view(FastViews& views, const FrameAnalysis& analysis);
-
-// The ground patch box, the reference dot and, for a pallet, its boxes and texts, drawn on a
-// colour-mapped view in place as draw_result_view draws them; returns result_view.
-cv::Mat draw_result_overlay(cv::Mat& result_view, const FrameAnalysis& analysis);

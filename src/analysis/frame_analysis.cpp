@@ -11,16 +11,17 @@
 namespace {
 
 PalletPose measure_pallet(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
-                          const cv::Mat& combined_band_mask, const cv::Mat& depth)
+                          const std::vector<cv::Point3d>& face_points, const cv::Mat& depth)
 {
     PalletPose pose;
     pose.bounding_rect = bounding_rect;
+    pose.boxes.reserve(selection.size());
     for (const Contour& contour : selection) pose.boxes.push_back(box_corners(contour));
-    const cv::Mat face_mask = fill_face_mask(selection, depth.size());
-    const std::vector<cv::Point3d> face_points =
-        gather_face_points(face_mask, combined_band_mask, depth);
     pose.face_point_count = face_points.size();
     pose.centre_point = rect_centre_point(bounding_rect, depth);
+    // The fast form keeps this fit too: the rotation is printed to 16 digits, and the explicit
+    // inverse times the 3 x n product carries rounding errors near 1e-12 that no other summation
+    // order reproduces.
     pose.rotation = rotation_onto_z(fit_plane(face_points));
     pose.angles = rotation_angles(pose.rotation);
     pose.euler_rad = euler_zyx(pose.rotation);
@@ -30,8 +31,17 @@ PalletPose measure_pallet(const std::vector<Contour>& selection, const cv::Rect&
 
 }  // namespace
 
+std::vector<cv::Point3d> face_points_of(const std::vector<Contour>& selection,
+                                        const cv::Rect& /*bounding_rect*/,
+                                        const cv::Mat& combined_band_mask, const cv::Mat& depth)
+{
+    const cv::Mat face_mask = fill_face_mask(selection, depth.size());
+    return gather_face_points(face_mask, combined_band_mask, depth);
+}
+
 FrameAnalysis analyse_candidates(const std::vector<Contour>& candidate_contours,
-                                 const cv::Mat& combined_band_mask, const cv::Mat& depth)
+                                 const cv::Mat& combined_band_mask, const cv::Mat& depth,
+                                 FacePointGatherer gather)
 {
     FrameAnalysis analysis;
     analysis.probe_depth = probe_depth(depth);
@@ -47,7 +57,8 @@ FrameAnalysis analyse_candidates(const std::vector<Contour>& candidate_contours,
         return analysis;
     }
     analysis.outcome = PalletOutcome::pallet_found;
-    analysis.pose = measure_pallet(selection, bounding_rect, combined_band_mask, depth);
+    analysis.pose = measure_pallet(selection, bounding_rect,
+                                   gather(selection, bounding_rect, combined_band_mask, depth), depth);
     return analysis;
 }
 

@@ -155,10 +155,16 @@ void draw_box(cv::Mat& result_view, const BoxCorners& corners)
 
 cv::Mat draw_result_view(const cv::Mat& depth_view, const FrameAnalysis& analysis)
 {
-    const cv::Scalar red(0, 0, 255);
-    const cv::Scalar white(255, 255, 255);
     cv::Mat result_view;
     cv::applyColorMap(depth_view, result_view, cv::COLORMAP_JET);
+    return draw_result_overlay(result_view, analysis);
+}
+
+cv::Mat draw_result_overlay(cv::Mat& result_view, const FrameAnalysis& analysis)
+{
+    CV_Assert(result_view.type() == CV_8UC3);
+    const cv::Scalar red(0, 0, 255);
+    const cv::Scalar white(255, 255, 255);
     const cv::Rect ground_patch(240, 380, 160, 80);  // rows 380..459, columns 240..399
     cv::rectangle(result_view, ground_patch, red, 2, cv::LINE_8, 0);
     cv::circle(result_view, cv::Point(320, 420), 2, red, cv::FILLED, cv::LINE_8, 0);  // reference

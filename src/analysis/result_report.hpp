@@ -23,6 +23,10 @@ void write_report(std::ostream& out, const FrameAnalysis& analysis, TextEncoding
 // its boxes and the position and angle texts (CV_8UC3).
 cv::Mat draw_result_view(const cv::Mat& depth_view, const FrameAnalysis& analysis);
 
+// The ground patch box, the reference dot and, for a pallet, its boxes and texts, drawn in place
+// on a colour-mapped view (CV_8UC3) as draw_result_view draws them; returns result_view.
+cv::Mat draw_result_overlay(cv::Mat& result_view, const FrameAnalysis& analysis);
+
 // "X:%f Y:%f Z:%f" of the centre point (mm), as drawn on the result view.
 std::string position_text(const cv::Point3d& centre_point);
 
