@@ -568,8 +568,7 @@ BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass)
 
 std::vector<Contour> fast_candidate_contours(const BandMask& band)
 {
-    std::vector<Contour> candidate_contours;
-    if (band.bounds.empty()) return candidate_contours;
+    if (band.bounds.empty()) return {};
     // Outside the bounds the mask is 0. The blur reaches 1 pixel further, the opening never
     // beyond the blurred area; a window 4 pixels wider on each side keeps every pixel that the
     // window's own borders could change 0 in both forms, and the library reads the blur's
@@ -578,27 +577,9 @@ std::vector<Contour> fast_candidate_contours(const BandMask& band)
         cv::Rect(band.bounds.x - 4, band.bounds.y - 4, band.bounds.width + 8,
                  band.bounds.height + 8) &
         cv::Rect(0, 0, band.mask.cols, band.mask.rows);
-    cv::Mat blurred;
-    cv::GaussianBlur(band.mask(window), blurred, cv::Size(3, 3), 0, 0, cv::BORDER_DEFAULT);
-    const cv::Mat element =
-        cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 5), cv::Point(-1, -1));
-    cv::Mat eroded;
-    cv::erode(blurred, eroded, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
-              cv::morphologyDefaultBorderValue());
-    cv::Mat region;
-    cv::dilate(eroded, region, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
-               cv::morphologyDefaultBorderValue());
-    // The search pads the image with zeros; every non-zero pixel lies at least 3 pixels inside
-    // the window (or at the image's own edge), so the trace and its order are those of the whole
-    // image, shifted by the window's corner.
-    std::vector<Contour> contours;
-    std::vector<cv::Vec4i> hierarchy;
-    cv::findContours(region, contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_SIMPLE,
-                     window.tl());
-    for (Contour& contour : contours) {
-        if (contour.size() >= 50) candidate_contours.push_back(std::move(contour));
-    }
-    return candidate_contours;
+    // Every non-zero pixel lies at least 3 pixels inside the window (or at the image's own edge),
+    // and the search pads with zeros, so the trace and its order are those of the whole image.
+    return find_candidate_contours_in(band.mask(window), window.tl());
 }
 
 std::vector<cv::Point3d> fast_face_points(const cv::Mat& face_mask, const cv::Rect& face_rect,

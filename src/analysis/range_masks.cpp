@@ -116,8 +116,14 @@ cv::Mat make_combined_band_mask(const std::vector<cv::Point3d>& aligned)
 
 std::vector<Contour> find_candidate_contours(const cv::Mat& combined_band_mask)
 {
+    return find_candidate_contours_in(combined_band_mask, cv::Point(0, 0));
+}
+
+std::vector<Contour> find_candidate_contours_in(const cv::Mat& mask_window,
+                                                const cv::Point& window_corner)
+{
     cv::Mat blurred;
-    cv::GaussianBlur(combined_band_mask, blurred, cv::Size(3, 3), 0, 0, cv::BORDER_DEFAULT);
+    cv::GaussianBlur(mask_window, blurred, cv::Size(3, 3), 0, 0, cv::BORDER_DEFAULT);
     const cv::Mat element = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 5), cv::Point(-1, -1));
     cv::Mat eroded;
     cv::erode(blurred, eroded, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
@@ -129,7 +135,8 @@ std::vector<Contour> find_candidate_contours(const cv::Mat& combined_band_mask)
     // Searched as it is: every non-zero pixel counts, the blur's soft rim included.
     std::vector<Contour> contours;
     std::vector<cv::Vec4i> hierarchy;
-    cv::findContours(region, contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_SIMPLE, cv::Point(0, 0));
+    cv::findContours(region, contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_SIMPLE,
+                     window_corner);
 
     std::vector<Contour> candidate_contours;
     for (Contour& contour : contours) {

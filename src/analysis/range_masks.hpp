@@ -24,3 +24,8 @@ cv::Mat make_combined_band_mask(const std::vector<cv::Point3d>& aligned);
 // Blurs (3 x 3 Gaussian) and opens (5 x 5 square) the combined band mask, traces every outer
 // and hole boundary of the non-zero area and keeps, in search order, those of 50 points or more.
 std::vector<Contour> find_candidate_contours(const cv::Mat& combined_band_mask);
+
+// The same for a window of the combined band mask (a view into it, whose blur reads the mask
+// around it), with the contours in image coordinates: window_corner is the window's top left.
+std::vector<Contour> find_candidate_contours_in(const cv::Mat& mask_window,
+                                                const cv::Point& window_corner);
