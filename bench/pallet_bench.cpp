@@ -17,6 +17,7 @@
 
 #include "analysis/depth_intake.hpp"
 #include "analysis/fast_analysis.hpp"
+#include "analysis/fast_views.hpp"
 #include "analysis/frame_analysis.hpp"
 #include "analysis/ground_alignment.hpp"
 #include "analysis/range_masks.hpp"

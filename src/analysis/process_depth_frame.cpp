@@ -8,6 +8,7 @@
 
 #include "analysis/depth_intake.hpp"
 #include "analysis/fast_analysis.hpp"
+#include "analysis/fast_views.hpp"
 #include "analysis/frame_analysis.hpp"
 #include "analysis/result_report.hpp"
 #include "camera/depth_image.hpp"

@@ -1,4 +1,5 @@
 #include "analysis/fast_analysis.hpp"
+#include "analysis/fast_views.hpp"
 
 #include <array>
 #include <cmath>
