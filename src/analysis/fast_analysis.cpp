@@ -19,6 +19,7 @@
 #include "analysis/depth_intake.hpp"
 #include "analysis/pallet_pose.hpp"
 #include "analysis/plane_fit.hpp"
+#include "analysis/plane_fit_replica.hpp"
 
 namespace {
 
@@ -459,23 +460,22 @@ bool row_has_pixel(const std::uint8_t* mask_row)
     return any != 0;
 }
 
-std::vector<cv::Point3d> fast_face_points_of(const std::vector<Contour>& selection,
-                                             const cv::Rect& bounding_rect,
-                                             const cv::Mat& combined_band_mask,
-                                             const cv::Mat& depth)
+// The face mask inside the face's bounding rectangle. Only that rectangle of the mask is read.
+// When every inner contour lies in it too, nothing is clipped and the fills there (integer
+// vertices shifted by whole pixels) are those of the whole image; the rest of the mask is left
+// unset. An inner contour that only starts inside the face may leave the rectangle: then the
+// whole mask is filled. The mask is the calling thread's own and lives until its next call.
+const cv::Mat& face_mask_in_rect(const std::vector<Contour>& selection,
+                                 const cv::Rect& bounding_rect, const cv::Size& size)
 {
-    // Only the face's bounding rectangle of the mask is read. When every inner contour lies in it
-    // too, nothing is clipped and the fills there (integer vertices shifted by whole pixels) are
-    // those of the whole image; the rest of the mask is left unset. An inner contour that only
-    // starts inside the face may leave the rectangle: then the whole mask is filled.
-    const cv::Rect image(cv::Point(0, 0), depth.size());
+    thread_local cv::Mat face_mask;
+    const cv::Rect image(cv::Point(0, 0), size);
     bool inside_rect = (bounding_rect & image) == bounding_rect;
     for (std::size_t j = 1; j < selection.size() && inside_rect; ++j) {
         inside_rect = (cv::boundingRect(selection[j]) & bounding_rect) == cv::boundingRect(selection[j]);
     }
-    cv::Mat face_mask;
     if (inside_rect) {
-        face_mask.create(depth.size(), CV_8UC1);
+        face_mask.create(size, CV_8UC1);
         cv::Mat face_window = face_mask(bounding_rect);
         face_window.setTo(0);
         for (std::size_t j = 0; j < selection.size(); ++j) {
@@ -485,10 +485,234 @@ std::vector<cv::Point3d> fast_face_points_of(const std::vector<Contour>& selecti
                              cv::LINE_8, cv::noArray(), INT_MAX, -bounding_rect.tl());
         }
     } else {
-        face_mask = fill_face_mask(selection, depth.size());
+        face_mask = fill_face_mask(selection, size);
     }
+    return face_mask;
+}
+
+// The depths of the face points of a rectangle, column by column (0 for every other pixel), and
+// how many there are.
+struct KeptDepths {
+    cv::Rect rect;
+    const std::uint16_t* column_major;  // column c starts at column_major + c * stride
+    std::size_t stride;                 // rect.height or more; the rows past it hold zeros
+    std::size_t count;
+};
+
+// The depth of a pixel of the face's rectangle if it is a face point, else 0.
+std::uint16_t kept_depth(const cv::Mat& face_mask, const cv::Mat& band, const cv::Mat& depth,
+                         int v, int u)
+{
+    const bool kept = face_mask.at<std::uint8_t>(v, u) != 0 && band.at<std::uint8_t>(v, u) != 0;
+    return kept ? depth.at<std::uint16_t>(v, u) : 0;
+}
+
+// Row-major pass over the rectangle into a column-major buffer of the depths that pass both
+// masks: a walk down its columns meets the points in gather_face_points' order. The buffer is
+// the calling thread's own and lives until its next call; four zeros follow the last column, so
+// a reader may take four depths at a time.
+KeptDepths kept_depths_portable(const cv::Mat& face_mask, const cv::Rect& r, const cv::Mat& band,
+                                const cv::Mat& depth, std::vector<std::uint16_t>& kept)
+{
+    const std::size_t height = static_cast<std::size_t>(r.height);
+    kept.assign(static_cast<std::size_t>(r.area()) + 4, 0);
+    std::size_t count = 0;
+    for (int v = r.y; v < r.y + r.height; ++v) {
+        std::uint16_t* column_major = kept.data() + (v - r.y);
+        for (int u = r.x; u < r.x + r.width; ++u) {
+            const std::uint16_t d = kept_depth(face_mask, band, depth, v, u);
+            column_major[static_cast<std::size_t>(u - r.x) * height] = d;
+            count += d != 0;
+        }
+    }
+    return {r, kept.data(), height, count};
+}
+
+#ifdef PALLET_HAVE_AVX2_PASS
+// The same in blocks of 8 x 8 pixels turned by register shuffles; the columns are padded to a
+// multiple of 8 rows with zeros.
+__attribute__((target("avx2"))) KeptDepths kept_depths_avx2(const cv::Mat& face_mask,
+                                                            const cv::Rect& r, const cv::Mat& band,
+                                                            const cv::Mat& depth,
+                                                            std::vector<std::uint16_t>& kept)
+{
+    const std::size_t stride = (static_cast<std::size_t>(r.height) + 7) & ~std::size_t{7};
+    const std::size_t width = static_cast<std::size_t>(r.width);
+    kept.resize(width * stride + 4);
+    std::fill(kept.end() - 4, kept.end(), std::uint16_t{0});
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t count = 0;
+    for (std::size_t vb = 0; vb < stride; vb += 8) {
+        for (std::size_t ub = 0; ub < width; ub += 8) {
+            const int u = r.x + static_cast<int>(ub);
+            const int columns = static_cast<int>(std::min<std::size_t>(8, width - ub));
+            __m128i rows[8];
+            for (int t = 0; t < 8; ++t) {
+                const int v = r.y + static_cast<int>(vb) + t;
+                if (v >= r.y + r.height) {
+                    rows[t] = zero;
+                } else if (columns == 8) {
+                    const __m128i f = _mm_cvtepu8_epi16(
+                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(face_mask.ptr<std::uint8_t>(v) + u)));
+                    const __m128i b = _mm_cvtepu8_epi16(
+                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(band.ptr<std::uint8_t>(v) + u)));
+                    const __m128i d =
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(depth.ptr<std::uint16_t>(v) + u));
+                    const __m128i dropped = _mm_or_si128(_mm_cmpeq_epi16(f, zero), _mm_cmpeq_epi16(b, zero));
+                    rows[t] = _mm_andnot_si128(dropped, d);
+                } else {
+                    alignas(16) std::uint16_t part[8] = {};
+                    for (int j = 0; j < columns; ++j) part[j] = kept_depth(face_mask, band, depth, v, u + j);
+                    rows[t] = _mm_load_si128(reinterpret_cast<const __m128i*>(part));
+                }
+                const int zero_bytes = _mm_movemask_epi8(_mm_cmpeq_epi16(rows[t], zero));
+                count += static_cast<std::size_t>(8 - __builtin_popcount(static_cast<unsigned>(zero_bytes)) / 2);
+            }
+            const __m128i a0 = _mm_unpacklo_epi16(rows[0], rows[1]), a1 = _mm_unpackhi_epi16(rows[0], rows[1]);
+            const __m128i a2 = _mm_unpacklo_epi16(rows[2], rows[3]), a3 = _mm_unpackhi_epi16(rows[2], rows[3]);
+            const __m128i a4 = _mm_unpacklo_epi16(rows[4], rows[5]), a5 = _mm_unpackhi_epi16(rows[4], rows[5]);
+            const __m128i a6 = _mm_unpacklo_epi16(rows[6], rows[7]), a7 = _mm_unpackhi_epi16(rows[6], rows[7]);
+            const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+            const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+            const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+            const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+            const __m128i column[8] = {_mm_unpacklo_epi64(b0, b4), _mm_unpackhi_epi64(b0, b4),
+                                       _mm_unpacklo_epi64(b1, b5), _mm_unpackhi_epi64(b1, b5),
+                                       _mm_unpacklo_epi64(b2, b6), _mm_unpackhi_epi64(b2, b6),
+                                       _mm_unpacklo_epi64(b3, b7), _mm_unpackhi_epi64(b3, b7)};
+            for (int j = 0; j < columns; ++j) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(kept.data() + (ub + static_cast<std::size_t>(j)) * stride + vb),
+                                 column[j]);
+            }
+        }
+    }
+    return {r, kept.data(), stride, count};
+}
+#endif
+
+KeptDepths kept_depths(const cv::Mat& face_mask, const cv::Rect& face_rect,
+                       const cv::Mat& combined_band_mask, const cv::Mat& depth)
+{
+    thread_local std::vector<std::uint16_t> kept;
+    const cv::Rect r = face_rect & cv::Rect(0, 0, face_mask.cols, face_mask.rows);
+#ifdef PALLET_HAVE_AVX2_PASS
+    if (avx2_supported()) return kept_depths_avx2(face_mask, r, combined_band_mask, depth, kept);
+#endif
+    return kept_depths_portable(face_mask, r, combined_band_mask, depth, kept);
+}
+
+// Calls point(v, u, d) for every kept depth in column-major order.
+template <typename PointUse>
+void walk_columns(const KeptDepths& kept, PointUse&& point)
+{
+    for (int c = 0; c < kept.rect.width; ++c) {
+        const std::uint16_t* d = kept.column_major + static_cast<std::size_t>(c) * kept.stride;
+        for (int row = 0; row < kept.rect.height; ++row) {
+            if (d[row] != 0) point(kept.rect.y + row, kept.rect.x + c, d[row]);
+        }
+    }
+}
+
+#ifdef PALLET_HAVE_AVX2_PASS
+// For each pattern of four lanes, the float lanes that move the kept doubles to the front.
+const std::array<std::array<std::int32_t, 8>, 16>& packing_orders()
+{
+    static const std::array<std::array<std::int32_t, 8>, 16> orders = [] {
+        std::array<std::array<std::int32_t, 8>, 16> t{};
+        for (unsigned bits = 0; bits < 16; ++bits) {
+            int next = 0;
+            for (int lane = 0; lane < 4; ++lane) {
+                if ((bits & (1u << lane)) == 0) continue;
+                t[bits][static_cast<std::size_t>(2 * next)] = 2 * lane;
+                t[bits][static_cast<std::size_t>(2 * next + 1)] = 2 * lane + 1;
+                ++next;
+            }
+        }
+        return t;
+    }();
+    return orders;
+}
+
+__attribute__((target("avx2"))) inline void store_packed(double* at, __m256d value, __m256i order)
+{
+    _mm256_storeu_pd(at, _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(value), order)));
+}
+
+// walk_columns with depth_to_point into the replica's buffers, four pixels of a column at a
+// time: x = (d * (u - cx)) / fx and y = (d * (v - cy)) / fy, rounded as depth_to_point rounds
+// them (a product, then a quotient; for d > 0 neither is -0), the kept points of the four packed
+// to the front and stored at the next free place (up to three entries past it are overwritten
+// later or ignored).
+__attribute__((target("avx2"))) void write_points_avx2(const KeptDepths& kept,
+                                                       const PlaneFitReplica::Points& out)
+{
+    const int h = static_cast<int>(kept.stride);
+    thread_local std::vector<double> row_offsets;
+    row_offsets.resize(static_cast<std::size_t>(h) + 4);
+    for (int i = 0; i < h + 4; ++i) {
+        row_offsets[static_cast<std::size_t>(i)] =
+            static_cast<double>(kept.rect.y + i) - camera_model.cy;
+    }
+    const std::array<std::array<std::int32_t, 8>, 16>& orders = packing_orders();
+    const __m256d fx = _mm256_set1_pd(camera_model.fx), fy = _mm256_set1_pd(camera_model.fy);
+    const __m256d zero = _mm256_setzero_pd();
+    const std::uint16_t* column = kept.column_major;
+    std::size_t k = 0;
+    for (int u = kept.rect.x; u < kept.rect.x + kept.rect.width; ++u, column += h) {
+        const __m256d offset = _mm256_set1_pd(static_cast<double>(u) - camera_model.cx);
+        for (int i = 0; i < h; i += 4) {
+            std::uint64_t raw;  // may reach into the next column: masked below
+            std::memcpy(&raw, column + i, sizeof raw);
+            if (raw == 0) continue;
+            const __m256d d = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_cvtsi64_si128(static_cast<long long>(raw))));
+            int bits = _mm256_movemask_pd(_mm256_cmp_pd(d, zero, _CMP_NEQ_OQ));
+            if (h - i < 4) bits &= (1 << (h - i)) - 1;
+            if (bits == 0) continue;
+            const __m256d x = _mm256_div_pd(_mm256_mul_pd(d, offset), fx);
+            const __m256d y = _mm256_div_pd(
+                _mm256_mul_pd(d, _mm256_loadu_pd(row_offsets.data() + i)), fy);
+            const __m256i order = _mm256_loadu_si256(
+                reinterpret_cast<const __m256i*>(orders[static_cast<std::size_t>(bits)].data()));
+            store_packed(out.x + k, x, order);
+            store_packed(out.y + k, y, order);
+            store_packed(out.z + k, d, order);
+            k += static_cast<std::size_t>(__builtin_popcount(static_cast<unsigned>(bits)));
+        }
+    }
+}
+#endif
+
+FaceFit fast_fit_face(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
+                      const cv::Mat& combined_band_mask, const cv::Mat& depth)
+{
+    const cv::Mat& face_mask = face_mask_in_rect(selection, bounding_rect, depth.size());
     // The face is filled inside its own bounding rectangle and the inner fills only clear pixels.
-    return fast_face_points(face_mask, bounding_rect, combined_band_mask, depth);
+    const KeptDepths kept = kept_depths(face_mask, bounding_rect, combined_band_mask, depth);
+    if (!PlaneFitReplica::covers(kept.count)) {
+        std::vector<cv::Point3d> face_points;
+        face_points.reserve(kept.count);
+        walk_columns(kept, [&face_points](int v, int u, std::uint16_t d) {
+            face_points.push_back(depth_to_point(v, u, d));
+        });
+        return {face_points.size(), fit_plane(face_points)};
+    }
+    thread_local PlaneFitReplica replica;
+    const PlaneFitReplica::Points points = replica.start(kept.count);
+#ifdef PALLET_HAVE_AVX2_PASS
+    if (avx2_supported()) {
+        write_points_avx2(kept, points);
+        return {kept.count, replica.solve()};
+    }
+#endif
+    std::size_t i = 0;
+    walk_columns(kept, [&points, &i](int v, int u, std::uint16_t d) {
+        const cv::Point3d p = depth_to_point(v, u, d);
+        points.x[i] = p.x;
+        points.y[i] = p.y;
+        points.z[i] = p.z;
+        ++i;
+    });
+    return {kept.count, replica.solve()};
 }
 
 }  // namespace
@@ -584,30 +808,12 @@ std::vector<Contour> fast_candidate_contours(const BandMask& band)
 std::vector<cv::Point3d> fast_face_points(const cv::Mat& face_mask, const cv::Rect& face_rect,
                                           const cv::Mat& combined_band_mask, const cv::Mat& depth)
 {
-    const cv::Rect r = face_rect & cv::Rect(0, 0, face_mask.cols, face_mask.rows);
-    // Row-major pass over the rectangle into a column-major buffer of the depths that pass both
-    // masks, then one column-major walk: the order gather_face_points gives.
-    std::vector<std::uint16_t> kept(static_cast<std::size_t>(r.area()), 0);
-    std::size_t count = 0;
-    for (int v = r.y; v < r.y + r.height; ++v) {
-        const std::uint8_t* face_row = face_mask.ptr<std::uint8_t>(v);
-        const std::uint8_t* band_row = combined_band_mask.ptr<std::uint8_t>(v);
-        const std::uint16_t* depth_row = depth.ptr<std::uint16_t>(v);
-        std::uint16_t* column_major = kept.data() + (v - r.y);
-        for (int u = r.x; u < r.x + r.width; ++u) {
-            const std::uint16_t d = (face_row[u] != 0 && band_row[u] != 0) ? depth_row[u] : 0;
-            column_major[static_cast<std::size_t>(u - r.x) * static_cast<std::size_t>(r.height)] = d;
-            count += d != 0;
-        }
-    }
+    const KeptDepths kept = kept_depths(face_mask, face_rect, combined_band_mask, depth);
     std::vector<cv::Point3d> face_points;
-    face_points.reserve(count);
-    std::size_t i = 0;
-    for (int u = r.x; u < r.x + r.width; ++u) {
-        for (int v = r.y; v < r.y + r.height; ++v, ++i) {
-            if (kept[i] != 0) face_points.push_back(depth_to_point(v, u, kept[i]));
-        }
-    }
+    face_points.reserve(kept.count);
+    walk_columns(kept, [&face_points](int v, int u, std::uint16_t d) {
+        face_points.push_back(depth_to_point(v, u, d));
+    });
     return face_points;
 }
 
@@ -623,5 +829,5 @@ FrameAnalysis analyse_depth_fast(const cv::Mat& depth)
 FrameAnalysis analyse_candidates_fast(const std::vector<Contour>& candidate_contours,
                                       const cv::Mat& combined_band_mask, const cv::Mat& depth)
 {
-    return analyse_candidates(candidate_contours, combined_band_mask, depth, fast_face_points_of);
+    return analyse_candidates(candidate_contours, combined_band_mask, depth, fast_fit_face);
 }

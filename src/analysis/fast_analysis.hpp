@@ -40,8 +40,9 @@ std::vector<Contour> fast_candidate_contours(const BandMask& band);
 std::vector<cv::Point3d> fast_face_points(const cv::Mat& face_mask, const cv::Rect& face_rect,
                                           const cv::Mat& combined_band_mask, const cv::Mat& depth);
 
-// analyse_candidates(candidate_contours, combined_band_mask, depth), gathering the face points
-// with fast_face_points.
+// analyse_candidates(candidate_contours, combined_band_mask, depth), bit for bit: the face is
+// filled in its own rectangle, its points are gathered as fast_face_points gathers them and fitted
+// with PlaneFitReplica (analysis/plane_fit_replica.hpp) without forming the point list.
 FrameAnalysis analyse_candidates_fast(const std::vector<Contour>& candidate_contours,
                                       const cv::Mat& combined_band_mask, const cv::Mat& depth);
 

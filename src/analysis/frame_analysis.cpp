@@ -11,18 +11,15 @@
 namespace {
 
 PalletPose measure_pallet(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
-                          const std::vector<cv::Point3d>& face_points, const cv::Mat& depth)
+                          const FaceFit& face, const cv::Mat& depth)
 {
     PalletPose pose;
     pose.bounding_rect = bounding_rect;
     pose.boxes.reserve(selection.size());
     for (const Contour& contour : selection) pose.boxes.push_back(box_corners(contour));
-    pose.face_point_count = face_points.size();
+    pose.face_point_count = face.point_count;
     pose.centre_point = rect_centre_point(bounding_rect, depth);
-    // The fast form keeps this fit too: the rotation is printed to 16 digits, and the explicit
-    // inverse times the 3 x n product carries rounding errors near 1e-12 that no other summation
-    // order reproduces.
-    pose.rotation = rotation_onto_z(fit_plane(face_points));
+    pose.rotation = rotation_onto_z(face.plane);
     pose.angles = rotation_angles(pose.rotation);
     pose.euler_rad = euler_zyx(pose.rotation);
     pose.euler_deg = euler_degrees(pose.euler_rad);
@@ -39,9 +36,17 @@ std::vector<cv::Point3d> face_points_of(const std::vector<Contour>& selection,
     return gather_face_points(face_mask, combined_band_mask, depth);
 }
 
+FaceFit fit_face(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
+                 const cv::Mat& combined_band_mask, const cv::Mat& depth)
+{
+    const std::vector<cv::Point3d> face_points =
+        face_points_of(selection, bounding_rect, combined_band_mask, depth);
+    return {face_points.size(), fit_plane(face_points)};
+}
+
 FrameAnalysis analyse_candidates(const std::vector<Contour>& candidate_contours,
                                  const cv::Mat& combined_band_mask, const cv::Mat& depth,
-                                 FacePointGatherer gather)
+                                 FaceFitter fit)
 {
     FrameAnalysis analysis;
     analysis.probe_depth = probe_depth(depth);
@@ -58,7 +63,7 @@ FrameAnalysis analyse_candidates(const std::vector<Contour>& candidate_contours,
     }
     analysis.outcome = PalletOutcome::pallet_found;
     analysis.pose = measure_pallet(selection, bounding_rect,
-                                   gather(selection, bounding_rect, combined_band_mask, depth), depth);
+                                   fit(selection, bounding_rect, combined_band_mask, depth), depth);
     return analysis;
 }
 

@@ -40,19 +40,26 @@ FrameAnalysis analyse_depth_literal(const cv::Mat& depth);
 
 // The camera points of the face (selection entry 0 without the inner entries) that are in the
 // combined band mask and have a depth, in column-major pixel order; bounding_rect is entry 0's.
-using FacePointGatherer = std::vector<cv::Point3d> (*)(const std::vector<Contour>& selection,
-                                                       const cv::Rect& bounding_rect,
-                                                       const cv::Mat& combined_band_mask,
-                                                       const cv::Mat& depth);
-
-// The face points through the stages: fill_face_mask over the whole image, gather_face_points.
 std::vector<cv::Point3d> face_points_of(const std::vector<Contour>& selection,
                                         const cv::Rect& bounding_rect,
                                         const cv::Mat& combined_band_mask, const cv::Mat& depth);
 
+// How many face points there are and the plane fitted through them (fit_plane).
+struct FaceFit {
+    std::size_t point_count = 0;
+    Eigen::Vector3d plane = Eigen::Vector3d::Zero();
+};
+using FaceFitter = FaceFit (*)(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
+                               const cv::Mat& combined_band_mask, const cv::Mat& depth);
+
+// The face fit through the stages: fill_face_mask over the whole image, gather_face_points,
+// fit_plane.
+FaceFit fit_face(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
+                 const cv::Mat& combined_band_mask, const cv::Mat& depth);
+
 // The outcome and pose from the candidate contours and the combined band mask of a depth image
 // (the second half of analyse_depth): no contour, no pallet (face 200 pixels wide or less), or
-// the pallet's boxes, centre point, rotation and angles, from the face points that gather gives.
+// the pallet's boxes, centre point, rotation and angles, from the face fit that fit gives.
 FrameAnalysis analyse_candidates(const std::vector<Contour>& candidate_contours,
                                  const cv::Mat& combined_band_mask, const cv::Mat& depth,
-                                 FacePointGatherer gather = face_points_of);
+                                 FaceFitter fit = fit_face);
