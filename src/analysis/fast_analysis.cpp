@@ -23,6 +23,8 @@
 
 namespace {
 
+bool avx2_supported();
+
 // Sum of [x y 1]^T [x y 1] and of [x y 1]^T z over the points added: the normal equations of the
 // plane fit z = a*x + b*y + c without an n x 3 matrix.
 struct PlaneSums {
@@ -30,27 +32,30 @@ struct PlaneSums {
     std::size_t n = 0;
 
     // Adds the points of columns u_begin..u_end-1 of row v, zero depths included (as
-    // depth_to_point makes them: the origin).
+    // depth_to_point makes them: the origin). With c the column's scale and r the row's, a point
+    // is (d c, d r, d): the row adds its sums of d, d c, d^2, d^2 c and d^2 c^2, times powers of r.
     void add_row(int v, const std::uint16_t* depth_row, int u_begin, int u_end)
     {
-        const double row_scale = (static_cast<double>(v) - camera_model.cy) / camera_model.fy;
-        for (int u = u_begin; u < u_end; ++u) {
-            const double d = depth_row[u];
-            const double px = d * column_scale(u);
-            const double py = d * row_scale;
-            xx += px * px;
-            xy += px * py;
-            x += px;
-            yy += py * py;
-            y += py;
-            xz += px * d;
-            yz += py * d;
-            z += d;
-            ++n;
-        }
+        const double r = (static_cast<double>(v) - camera_model.cy) / camera_model.fy;
+        const RowSums s = row_sums(depth_row, u_begin, u_end);
+        xx += s.ddcc;
+        xy += r * s.ddc;
+        x += s.dc;
+        yy += r * r * s.dd;
+        y += r * s.d;
+        xz += s.ddc;
+        yz += r * s.dd;
+        z += s.d;
+        n += static_cast<std::size_t>(u_end - u_begin);
     }
 
-    static double column_scale(int u)
+    struct RowSums {
+        double d = 0.0, dc = 0.0, dd = 0.0, ddc = 0.0, ddcc = 0.0;
+    };
+
+    static RowSums row_sums(const std::uint16_t* depth_row, int u_begin, int u_end);
+
+    static const std::array<double, 640>& column_scale_table()
     {
         static const std::array<double, 640> scale = [] {
             std::array<double, 640> s{};
@@ -59,8 +64,10 @@ struct PlaneSums {
             }
             return s;
         }();
-        return scale[static_cast<std::size_t>(u)];
+        return scale;
     }
+
+    static double column_scale(int u) { return column_scale_table()[static_cast<std::size_t>(u)]; }
 
     Eigen::Matrix3d normal_matrix() const
     {
@@ -79,6 +86,67 @@ struct PlaneSums {
         return std::isfinite(c) ? c : std::numeric_limits<double>::infinity();
     }
 };
+
+PlaneSums::RowSums row_sums_portable(const std::uint16_t* depth_row, int u_begin, int u_end)
+{
+    PlaneSums::RowSums s;
+    for (int u = u_begin; u < u_end; ++u) {
+        const double d = depth_row[u];
+        const double c = PlaneSums::column_scale(u);
+        const double dd = d * d;
+        s.d += d;
+        s.dc += d * c;
+        s.dd += dd;
+        s.ddc += dd * c;
+        s.ddcc += dd * c * c;
+    }
+    return s;
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("avx2"))) inline double total(__m256d p, __m256d q)
+{
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, _mm256_add_pd(p, q));
+    return (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+}
+
+// The same sums four columns at a time, in two sets of lanes; u_end - u_begin is a multiple of 8.
+__attribute__((target("avx2,fma"))) PlaneSums::RowSums row_sums_avx2(const std::uint16_t* depth_row,
+                                                                     int u_begin, int u_end)
+{
+    __m256d d0 = _mm256_setzero_pd(), dc0 = d0, dd0 = d0, ddc0 = d0, ddcc0 = d0;
+    __m256d d1 = d0, dc1 = d0, dd1 = d0, ddc1 = d0, ddcc1 = d0;
+    const double* scale = &PlaneSums::column_scale_table()[0];
+    for (int u = u_begin; u < u_end; u += 8) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(depth_row + u));
+        const __m256d a = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(raw));
+        const __m256d b = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_srli_si128(raw, 8)));
+        const __m256d ca = _mm256_loadu_pd(scale + u), cb = _mm256_loadu_pd(scale + u + 4);
+        d0 = _mm256_add_pd(d0, a);
+        d1 = _mm256_add_pd(d1, b);
+        dc0 = _mm256_fmadd_pd(a, ca, dc0);
+        dc1 = _mm256_fmadd_pd(b, cb, dc1);
+        const __m256d aa = _mm256_mul_pd(a, a), bb = _mm256_mul_pd(b, b);
+        dd0 = _mm256_add_pd(dd0, aa);
+        dd1 = _mm256_add_pd(dd1, bb);
+        const __m256d aac = _mm256_mul_pd(aa, ca), bbc = _mm256_mul_pd(bb, cb);
+        ddc0 = _mm256_add_pd(ddc0, aac);
+        ddc1 = _mm256_add_pd(ddc1, bbc);
+        ddcc0 = _mm256_fmadd_pd(aac, ca, ddcc0);
+        ddcc1 = _mm256_fmadd_pd(bbc, cb, ddcc1);
+    }
+    return {total(d0, d1), total(dc0, dc1), total(dd0, dd1), total(ddc0, ddc1), total(ddcc0, ddcc1)};
+}
+#endif
+
+PlaneSums::RowSums PlaneSums::row_sums(const std::uint16_t* depth_row, int u_begin, int u_end)
+{
+#if defined(__GNUC__) && defined(__x86_64__)
+    if ((u_end - u_begin) % 8 == 0 && avx2_supported()) return row_sums_avx2(depth_row, u_begin, u_end);
+#endif
+    return row_sums_portable(depth_row, u_begin, u_end);
+}
 
 // The plane through the summed points, solved with a partial-pivoting LU inverse as fit_plane
 // does; no points give zeros as there.
@@ -255,7 +323,7 @@ FloatAxis float_axis(double mr0, double mr1, double mr2, const FastGround& fast)
     FloatAxis axis{};
     double ka_max = 0.0;
     for (int u = 0; u < 640; ++u) {
-        const double ka = mr0 * ((u - camera_model.cx) / camera_model.fx);
+        const double ka = mr0 * PlaneSums::column_scale(u);  // (u - cx) / fx
         axis.ka[static_cast<std::size_t>(u)] = static_cast<float>(ka);
         ka_max = std::max(ka_max, std::abs(ka));
     }
@@ -369,16 +437,26 @@ const std::array<std::uint64_t, 256>& byte_masks()
 // surely outside the height band are written as zeros without the other two coordinates.
 // Instead of a flag per pixel it sets bit u % 8 of undecided[u / 8]; u_first / u_last get the
 // first and last column decided inside (unchanged when there is none).
-__attribute__((target("avx2,fma"))) bool float_row_avx2(const FloatPass& f, int v,
-                                                        const std::uint16_t* depth_row,
+struct VectorBands {
+    VectorBand x, y, z;
+};
+
+VectorBands vector_bands(const FloatPass& f)
+{
+    // y' is tested as y' + 1200 with the centre folded into k0 in double: one rounding less.
+    return {vector_band(0.5, 600.0, f.x.margin), vector_band(-2000.0, -400.0, f.y.margin),
+            vector_band(41.0, 241.0, f.z.margin)};
+}
+
+__attribute__((target("avx2,fma"))) bool float_row_avx2(const FloatPass& f, const VectorBands& bands,
+                                                        int v, const std::uint16_t* depth_row,
                                                         std::uint8_t* mask_row,
                                                         std::uint8_t* undecided, int& u_first,
                                                         int& u_last)
 {
-    const VectorBand bx = vector_band(0.5, 600.0, f.x.margin);
-    // y' is tested as y' + 1200 with the centre folded into k0 in double: one rounding less.
-    const VectorBand by = vector_band(-2000.0, -400.0, f.y.margin);
-    const VectorBand bz = vector_band(41.0, 241.0, f.z.margin);
+    const VectorBand& bx = bands.x;
+    const VectorBand& by = bands.y;
+    const VectorBand& bz = bands.z;
     const __m256 kbx = _mm256_set1_ps(static_cast<float>(f.x.b_scale * v + f.x.b_offset));
     const __m256 kby = _mm256_set1_ps(static_cast<float>(f.y.b_scale * v + f.y.b_offset));
     const __m256 kbz = _mm256_set1_ps(static_cast<float>(f.z.b_scale * v + f.z.b_offset));
@@ -734,6 +812,9 @@ BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass)
                       float_axis(fast.frame.m10, fast.frame.m11, fast.frame.m12, fast),
                       float_axis(fast.frame.m20, fast.frame.m21, fast.frame.m22, fast)};
     std::optional<GroundFrame> literal;  // made on the first pixel that needs it
+#ifdef PALLET_HAVE_AVX2_PASS
+    const VectorBands bands = vector_bands(f);
+#endif
 
     BandMask band;
     band.mask.create(480, 640, CV_8UC1);
@@ -760,7 +841,7 @@ BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass)
         };
 #ifdef PALLET_HAVE_AVX2_PASS
         if (vector) {
-            if (float_row_avx2(f, v, depth_row, mask_row, undecided.data(), u_first, u_last)) {
+            if (float_row_avx2(f, bands, v, depth_row, mask_row, undecided.data(), u_first, u_last)) {
                 for (int group = 0; group < 80; ++group) {
                     for (unsigned bits = undecided[static_cast<std::size_t>(group)]; bits != 0;
                          bits &= bits - 1) {
