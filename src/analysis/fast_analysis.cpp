@@ -507,6 +507,73 @@ __attribute__((target("avx2,fma"))) bool float_row_avx2(const FloatPass& f, cons
     return any != 0;
 }
 
+// GCC 12's own AVX-512 conversion intrinsics pass an "undefined" source register that its
+// -Wuninitialized flags; nothing of ours is uninitialised here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+// float_row_avx2 sixteen pixels at a time with AVX-512: the very same float operations per pixel,
+// so the very same decisions; undecided gets the same bits.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma"))) bool float_row_avx512(
+    const FloatPass& f, const VectorBands& bands, int v, const std::uint16_t* depth_row,
+    std::uint8_t* mask_row, std::uint8_t* undecided, int& u_first, int& u_last)
+{
+    const __m512 kbx = _mm512_set1_ps(static_cast<float>(f.x.b_scale * v + f.x.b_offset));
+    const __m512 kby = _mm512_set1_ps(static_cast<float>(f.y.b_scale * v + f.y.b_offset));
+    const __m512 kbz = _mm512_set1_ps(static_cast<float>(f.z.b_scale * v + f.z.b_offset));
+    const __m512 x0 = _mm512_set1_ps(f.x.k0);
+    const __m512 y0 = _mm512_set1_ps(f.y.k0_centred);
+    const __m512 z0 = _mm512_set1_ps(f.z.k0);
+    const __m512 x_centre = _mm512_set1_ps(bands.x.centre), z_centre = _mm512_set1_ps(bands.z.centre);
+    const __m512 x_in = _mm512_set1_ps(bands.x.in), x_out = _mm512_set1_ps(bands.x.out);
+    const __m512 y_in = _mm512_set1_ps(bands.y.in), y_out = _mm512_set1_ps(bands.y.out);
+    const __m512 z_in = _mm512_set1_ps(bands.z.in), z_out = _mm512_set1_ps(bands.z.out);
+    const __m512 zero = _mm512_setzero_ps();
+    unsigned any = 0;
+    for (int u = 0; u < 640; u += 16) {
+        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depth_row + u));
+        const __m512 d = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(raw));
+        const __mmask16 measured = _mm512_cmp_ps_mask(d, zero, _CMP_NEQ_OQ);
+        const __m512 z = _mm512_fmsub_ps(d, _mm512_add_ps(_mm512_loadu_ps(f.z.ka.data() + u), kbz), z0);
+        const __m512 tz = _mm512_abs_ps(_mm512_sub_ps(_mm512_abs_ps(z), z_centre));
+        // Ordered compares: a NaN is neither sure inside nor sure outside.
+        const __mmask16 z_outside = _mm512_cmp_ps_mask(tz, z_out, _CMP_GT_OQ);
+        if ((measured & static_cast<__mmask16>(~z_outside)) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(mask_row + u), _mm_setzero_si128());
+            undecided[u / 8] = 0;
+            undecided[u / 8 + 1] = 0;
+            continue;
+        }
+        const __m512 x = _mm512_fmsub_ps(d, _mm512_add_ps(_mm512_loadu_ps(f.x.ka.data() + u), kbx), x0);
+        const __m512 tx = _mm512_abs_ps(_mm512_sub_ps(_mm512_abs_ps(x), x_centre));
+        const __m512 y = _mm512_fmsub_ps(d, _mm512_add_ps(_mm512_loadu_ps(f.y.ka.data() + u), kby), y0);
+        const __m512 ty = _mm512_abs_ps(y);
+        const __mmask16 inside = _mm512_cmp_ps_mask(tz, z_in, _CMP_LE_OQ) &
+                                 _mm512_cmp_ps_mask(ty, y_in, _CMP_LE_OQ) &
+                                 _mm512_cmp_ps_mask(tx, x_in, _CMP_LE_OQ) & measured;
+        const __mmask16 outside = z_outside | _mm512_cmp_ps_mask(ty, y_out, _CMP_GT_OQ) |
+                                  _mm512_cmp_ps_mask(tx, x_out, _CMP_GT_OQ);
+        const unsigned unsure = measured & static_cast<unsigned>(~(inside | outside)) & 0xffffu;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mask_row + u), _mm_movm_epi8(inside));
+        undecided[u / 8] = static_cast<std::uint8_t>(unsure);
+        undecided[u / 8 + 1] = static_cast<std::uint8_t>(unsure >> 8);
+        any |= unsure;
+        if (inside != 0) {
+            u_first = std::min(u_first, u + __builtin_ctz(inside));
+            u_last = std::max(u_last, u + 31 - __builtin_clz(inside));
+        }
+    }
+    return any != 0;
+}
+#pragma GCC diagnostic pop
+
+bool avx512_supported()
+{
+    static const bool supported = __builtin_cpu_supports("avx512f") &&
+                                  __builtin_cpu_supports("avx512bw") &&
+                                  __builtin_cpu_supports("avx512vl") && avx2_supported();
+    return supported;
+}
+
 bool avx2_supported()
 {
     static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
@@ -514,6 +581,7 @@ bool avx2_supported()
 }
 #else
 bool avx2_supported() { return false; }
+bool avx512_supported() { return false; }
 #endif
 
 // The first and last non-zero column of a mask row that has one.
@@ -668,13 +736,23 @@ __attribute__((target("avx2"))) KeptDepths kept_depths_avx2(const cv::Mat& face_
 }
 #endif
 
+// Whether a pass other than the portable one runs: vector code for everything after the band
+// pass is AVX2.
+bool vector_pass(PixelPass pass)
+{
+    CV_Assert(pass == PixelPass::automatic || pass == PixelPass::portable || avx2_supported());
+    return pass != PixelPass::portable && avx2_supported();
+}
+
 KeptDepths kept_depths(const cv::Mat& face_mask, const cv::Rect& face_rect,
-                       const cv::Mat& combined_band_mask, const cv::Mat& depth)
+                       const cv::Mat& combined_band_mask, const cv::Mat& depth, PixelPass pass)
 {
     thread_local std::vector<std::uint16_t> kept;
     const cv::Rect r = face_rect & cv::Rect(0, 0, face_mask.cols, face_mask.rows);
 #ifdef PALLET_HAVE_AVX2_PASS
-    if (avx2_supported()) return kept_depths_avx2(face_mask, r, combined_band_mask, depth, kept);
+    if (vector_pass(pass)) return kept_depths_avx2(face_mask, r, combined_band_mask, depth, kept);
+#else
+    (void)pass;
 #endif
     return kept_depths_portable(face_mask, r, combined_band_mask, depth, kept);
 }
@@ -761,11 +839,11 @@ __attribute__((target("avx2"))) void write_points_avx2(const KeptDepths& kept,
 #endif
 
 FaceFit fast_fit_face(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
-                      const cv::Mat& combined_band_mask, const cv::Mat& depth)
+                      const cv::Mat& combined_band_mask, const cv::Mat& depth, PixelPass pass)
 {
     const cv::Mat& face_mask = face_mask_in_rect(selection, bounding_rect, depth.size());
     // The face is filled inside its own bounding rectangle and the inner fills only clear pixels.
-    const KeptDepths kept = kept_depths(face_mask, bounding_rect, combined_band_mask, depth);
+    const KeptDepths kept = kept_depths(face_mask, bounding_rect, combined_band_mask, depth, pass);
     if (!PlaneFitReplica::covers(kept.count)) {
         std::vector<cv::Point3d> face_points;
         face_points.reserve(kept.count);
@@ -777,7 +855,7 @@ FaceFit fast_fit_face(const std::vector<Contour>& selection, const cv::Rect& bou
     thread_local PlaneFitReplica replica;
     const PlaneFitReplica::Points points = replica.start(kept.count);
 #ifdef PALLET_HAVE_AVX2_PASS
-    if (avx2_supported()) {
+    if (vector_pass(pass)) {
         write_points_avx2(kept, points);
         return {kept.count, replica.solve()};
     }
@@ -790,12 +868,22 @@ FaceFit fast_fit_face(const std::vector<Contour>& selection, const cv::Rect& bou
         points.z[i] = p.z;
         ++i;
     });
-    return {kept.count, replica.solve()};
+    return {kept.count, vector_pass(pass) ? replica.solve() : replica.solve_portable()};
+}
+
+// fast_fit_face as a FaceFitter for each pass.
+template <PixelPass pass>
+FaceFit fast_fit_face_with(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
+                           const cv::Mat& combined_band_mask, const cv::Mat& depth)
+{
+    return fast_fit_face(selection, bounding_rect, combined_band_mask, depth, pass);
 }
 
 }  // namespace
 
 bool avx2_pass_available() { return avx2_supported(); }
+
+bool avx512_pass_available() { return avx512_supported(); }
 
 BandMask fast_combined_band_mask(const cv::Mat& depth)
 {
@@ -805,8 +893,11 @@ BandMask fast_combined_band_mask(const cv::Mat& depth)
 BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass)
 {
     CV_Assert(depth.type() == CV_16UC1 && depth.rows == 480 && depth.cols == 640);
-    const bool vector = pass == PixelPass::avx2 || (pass == PixelPass::automatic && avx2_supported());
+    const bool wide = pass == PixelPass::avx512 || (pass == PixelPass::automatic && avx512_supported());
+    const bool vector = wide || pass == PixelPass::avx2 ||
+                        (pass == PixelPass::automatic && avx2_supported());
     CV_Assert(!vector || avx2_supported());
+    CV_Assert(!wide || avx512_supported());
     const FastGround fast = fast_ground_frame(depth);
     const FloatPass f{float_axis(fast.frame.m00, fast.frame.m01, fast.frame.m02, fast),
                       float_axis(fast.frame.m10, fast.frame.m11, fast.frame.m12, fast),
@@ -841,7 +932,10 @@ BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass)
         };
 #ifdef PALLET_HAVE_AVX2_PASS
         if (vector) {
-            if (float_row_avx2(f, bands, v, depth_row, mask_row, undecided.data(), u_first, u_last)) {
+            const bool unsure =
+                wide ? float_row_avx512(f, bands, v, depth_row, mask_row, undecided.data(), u_first, u_last)
+                     : float_row_avx2(f, bands, v, depth_row, mask_row, undecided.data(), u_first, u_last);
+            if (unsure) {
                 for (int group = 0; group < 80; ++group) {
                     for (unsigned bits = undecided[static_cast<std::size_t>(group)]; bits != 0;
                          bits &= bits - 1) {
@@ -887,9 +981,10 @@ std::vector<Contour> fast_candidate_contours(const BandMask& band)
 }
 
 std::vector<cv::Point3d> fast_face_points(const cv::Mat& face_mask, const cv::Rect& face_rect,
-                                          const cv::Mat& combined_band_mask, const cv::Mat& depth)
+                                          const cv::Mat& combined_band_mask, const cv::Mat& depth,
+                                          PixelPass pass)
 {
-    const KeptDepths kept = kept_depths(face_mask, face_rect, combined_band_mask, depth);
+    const KeptDepths kept = kept_depths(face_mask, face_rect, combined_band_mask, depth, pass);
     std::vector<cv::Point3d> face_points;
     face_points.reserve(kept.count);
     walk_columns(kept, [&face_points](int v, int u, std::uint16_t d) {
@@ -898,17 +993,19 @@ std::vector<cv::Point3d> fast_face_points(const cv::Mat& face_mask, const cv::Re
     return face_points;
 }
 
-FrameAnalysis analyse_depth_fast(const cv::Mat& depth)
+FrameAnalysis analyse_depth_fast(const cv::Mat& depth, PixelPass pass)
 {
     CV_Assert(depth.type() == CV_16UC1 && depth.rows == depth_rows && depth.cols == depth_cols);
-    const BandMask band = fast_combined_band_mask(depth);
+    const BandMask band = fast_combined_band_mask(depth, pass);
     const std::vector<Contour> candidate_contours = fast_candidate_contours(band);
-
-    return analyse_candidates_fast(candidate_contours, band.mask, depth);
+    return analyse_candidates_fast(candidate_contours, band.mask, depth, pass);
 }
 
 FrameAnalysis analyse_candidates_fast(const std::vector<Contour>& candidate_contours,
-                                      const cv::Mat& combined_band_mask, const cv::Mat& depth)
+                                      const cv::Mat& combined_band_mask, const cv::Mat& depth,
+                                      PixelPass pass)
 {
-    return analyse_candidates(candidate_contours, combined_band_mask, depth, fast_fit_face);
+    const FaceFitter fit = pass == PixelPass::portable ? fast_fit_face_with<PixelPass::portable>
+                                                       : fast_fit_face_with<PixelPass::automatic>;
+    return analyse_candidates(candidate_contours, combined_band_mask, depth, fit);
 }

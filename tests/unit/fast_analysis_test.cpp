@@ -60,6 +60,10 @@ void expect_fast_equals_literal(const cv::Mat& depth, const std::string& what)
     EXPECT_EQ(fast.pose.face_point_count, literal.pose.face_point_count);
     EXPECT_EQ(fast.pose.boxes, literal.pose.boxes);
     EXPECT_EQ(report_of(fast), report_of(literal));
+    // The portable form of every pass, which this processor would not run on its own.
+    const FrameAnalysis portable = analyse_depth_fast(depth, PixelPass::portable);
+    EXPECT_EQ(portable.pose.face_point_count, literal.pose.face_point_count);
+    EXPECT_EQ(report_of(portable), report_of(literal));
 
     const cv::Mat literal_view = make_depth_view(depth);
     const cv::Mat fast_view = fast_depth_view(depth);
@@ -68,8 +72,8 @@ void expect_fast_equals_literal(const cv::Mat& depth, const std::string& what)
                            draw_result_view(literal_view, literal)));
 }
 
-// Both float passes (the portable one, and AVX2 where this processor has it) against the literal
-// mask and its bounds.
+// Every float pass (the portable one, and AVX2 and AVX-512 where this processor has them)
+// against the literal mask and its bounds.
 void expect_band_passes_equal_literal(const cv::Mat& depth, const std::string& what)
 {
     SCOPED_TRACE(what);
@@ -81,6 +85,10 @@ void expect_band_passes_equal_literal(const cv::Mat& depth, const std::string& w
     const BandMask avx2 = fast_combined_band_mask(depth, PixelPass::avx2);
     EXPECT_TRUE(same_image(avx2.mask, literal_mask));
     EXPECT_EQ(avx2.bounds, bounds_of(literal_mask));
+    if (!avx512_pass_available()) return;
+    const BandMask avx512 = fast_combined_band_mask(depth, PixelPass::avx512);
+    EXPECT_TRUE(same_image(avx512.mask, literal_mask));
+    EXPECT_EQ(avx512.bounds, bounds_of(literal_mask));
 }
 
 sim::Scene random_scene(std::mt19937_64& rng)
@@ -306,6 +314,7 @@ TEST(FastAnalysis, FacePointsFromRectangleEqualWholeScan)
     const std::vector<cv::Point3d> whole = gather_face_points(face_mask, band, depth);
     ASSERT_GT(whole.size(), 1000u);
     EXPECT_EQ(fast_face_points(face_mask, face_rect, band, depth), whole);
+    EXPECT_EQ(fast_face_points(face_mask, face_rect, band, depth, PixelPass::portable), whole);
 }
 
 TEST(FastAnalysis, OnePassViewsEqualLiteralAtRangeExtremes)
@@ -368,8 +377,11 @@ TEST(FastAnalysis, FaceFilledInItsRectangleEqualsWholeImageFill)
              {face}, {face, inner}, {face, inner, leaving}, {on_edge, face, inner}}) {
         const FrameAnalysis literal = analyse_candidates(candidates, band, depth);
         const FrameAnalysis fast = analyse_candidates_fast(candidates, band, depth);
+        const FrameAnalysis portable =
+            analyse_candidates_fast(candidates, band, depth, PixelPass::portable);
         ASSERT_EQ(literal.outcome, PalletOutcome::pallet_found);
         EXPECT_EQ(fast.pose.face_point_count, literal.pose.face_point_count);
         EXPECT_EQ(report_of(fast), report_of(literal));
+        EXPECT_EQ(report_of(portable), report_of(literal));
     }
 }
