@@ -24,6 +24,7 @@
 namespace {
 
 bool avx2_supported();
+cv::Rect band_pass(const cv::Mat& depth, PixelPass pass, cv::Mat& mask, bool zeroed);
 
 // Sum of [x y 1]^T [x y 1] and of [x y 1]^T z over the points added: the normal equations of the
 // plane fit z = a*x + b*y + c without an n x 3 matrix.
@@ -448,6 +449,7 @@ VectorBands vector_bands(const FloatPass& f)
             vector_band(41.0, 241.0, f.z.margin)};
 }
 
+template <bool zeroed>
 __attribute__((target("avx2,fma"))) bool float_row_avx2(const FloatPass& f, const VectorBands& bands,
                                                         int v, const std::uint16_t* depth_row,
                                                         std::uint8_t* mask_row,
@@ -480,7 +482,7 @@ __attribute__((target("avx2,fma"))) bool float_row_avx2(const FloatPass& f, cons
         // Ordered compares: a NaN is neither sure inside nor sure outside.
         const __m256 z_outside = _mm256_cmp_ps(tz, z_out, _CMP_GT_OQ);
         if (_mm256_movemask_ps(_mm256_andnot_ps(z_outside, measured)) == 0) {
-            std::memset(mask_row + u, 0, 8);
+            if (!zeroed) std::memset(mask_row + u, 0, 8);
             undecided[u / 8] = 0;
             continue;
         }
@@ -496,7 +498,7 @@ __attribute__((target("avx2,fma"))) bool float_row_avx2(const FloatPass& f, cons
                                     _mm256_cmp_ps(tx, x_out, _CMP_GT_OQ)));
         const int in_bits = _mm256_movemask_ps(inside);
         const int unsure_bits = _mm256_movemask_ps(_mm256_andnot_ps(_mm256_or_ps(inside, outside), measured));
-        std::memcpy(mask_row + u, bytes + in_bits, 8);
+        if (!zeroed || in_bits != 0) std::memcpy(mask_row + u, bytes + in_bits, 8);
         undecided[u / 8] = static_cast<std::uint8_t>(unsure_bits);
         any |= unsure_bits;
         if (in_bits != 0) {
@@ -511,8 +513,10 @@ __attribute__((target("avx2,fma"))) bool float_row_avx2(const FloatPass& f, cons
 // -Wuninitialized flags; nothing of ours is uninitialised here.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // float_row_avx2 sixteen pixels at a time with AVX-512: the very same float operations per pixel,
 // so the very same decisions; undecided gets the same bits.
+template <bool zeroed>
 __attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma"))) bool float_row_avx512(
     const FloatPass& f, const VectorBands& bands, int v, const std::uint16_t* depth_row,
     std::uint8_t* mask_row, std::uint8_t* undecided, int& u_first, int& u_last)
@@ -528,8 +532,12 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma"))) bool float_row_avx
     const __m512 y_in = _mm512_set1_ps(bands.y.in), y_out = _mm512_set1_ps(bands.y.out);
     const __m512 z_in = _mm512_set1_ps(bands.z.in), z_out = _mm512_set1_ps(bands.z.out);
     const __m512 zero = _mm512_setzero_ps();
-    unsigned any = 0;
-    for (int u = 0; u < 640; u += 16) {
+    // First the height test alone over the whole row, without a branch: most rows (the floor, the
+    // far wall) end there.
+    std::array<std::uint16_t, 40> candidates;
+    unsigned any_candidate = 0;
+    for (int g = 0; g < 40; ++g) {
+        const int u = 16 * g;
         const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depth_row + u));
         const __m512 d = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(raw));
         const __mmask16 measured = _mm512_cmp_ps_mask(d, zero, _CMP_NEQ_OQ);
@@ -537,12 +545,29 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma"))) bool float_row_avx
         const __m512 tz = _mm512_abs_ps(_mm512_sub_ps(_mm512_abs_ps(z), z_centre));
         // Ordered compares: a NaN is neither sure inside nor sure outside.
         const __mmask16 z_outside = _mm512_cmp_ps_mask(tz, z_out, _CMP_GT_OQ);
-        if ((measured & static_cast<__mmask16>(~z_outside)) == 0) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(mask_row + u), _mm_setzero_si128());
+        const unsigned candidate = measured & static_cast<unsigned>(~z_outside) & 0xffffu;
+        candidates[static_cast<std::size_t>(g)] = static_cast<std::uint16_t>(candidate);
+        any_candidate |= candidate;
+    }
+    if (any_candidate == 0) {
+        if (!zeroed) std::memset(mask_row, 0, 640);
+        return false;  // undecided is not read
+    }
+    unsigned any = 0;
+    for (int g = 0; g < 40; ++g) {
+        const int u = 16 * g;
+        if (candidates[static_cast<std::size_t>(g)] == 0) {
+            if (!zeroed) _mm_storeu_si128(reinterpret_cast<__m128i*>(mask_row + u), _mm_setzero_si128());
             undecided[u / 8] = 0;
             undecided[u / 8 + 1] = 0;
             continue;
         }
+        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depth_row + u));
+        const __m512 d = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(raw));
+        const __mmask16 measured = _mm512_cmp_ps_mask(d, zero, _CMP_NEQ_OQ);
+        const __m512 z = _mm512_fmsub_ps(d, _mm512_add_ps(_mm512_loadu_ps(f.z.ka.data() + u), kbz), z0);
+        const __m512 tz = _mm512_abs_ps(_mm512_sub_ps(_mm512_abs_ps(z), z_centre));
+        const __mmask16 z_outside = _mm512_cmp_ps_mask(tz, z_out, _CMP_GT_OQ);
         const __m512 x = _mm512_fmsub_ps(d, _mm512_add_ps(_mm512_loadu_ps(f.x.ka.data() + u), kbx), x0);
         const __m512 tx = _mm512_abs_ps(_mm512_sub_ps(_mm512_abs_ps(x), x_centre));
         const __m512 y = _mm512_fmsub_ps(d, _mm512_add_ps(_mm512_loadu_ps(f.y.ka.data() + u), kby), y0);
@@ -553,7 +578,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma"))) bool float_row_avx
         const __mmask16 outside = z_outside | _mm512_cmp_ps_mask(ty, y_out, _CMP_GT_OQ) |
                                   _mm512_cmp_ps_mask(tx, x_out, _CMP_GT_OQ);
         const unsigned unsure = measured & static_cast<unsigned>(~(inside | outside)) & 0xffffu;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(mask_row + u), _mm_movm_epi8(inside));
+        if (!zeroed || inside != 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(mask_row + u), _mm_movm_epi8(inside));
+        }
         undecided[u / 8] = static_cast<std::uint8_t>(unsure);
         undecided[u / 8 + 1] = static_cast<std::uint8_t>(unsure >> 8);
         any |= unsure;
@@ -892,6 +919,18 @@ BandMask fast_combined_band_mask(const cv::Mat& depth)
 
 BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass)
 {
+    BandMask band;
+    band.mask.create(480, 640, CV_8UC1);
+    band.bounds = band_pass(depth, pass, band.mask, false);
+    return band;
+}
+
+namespace {
+
+// The band pass into mask (480 x 640 CV_8UC1); returns the bounds of its non-zero pixels. With
+// zeroed, the mask holds only zeros on entry and the pass writes its non-zero pixels only.
+cv::Rect band_pass(const cv::Mat& depth, PixelPass pass, cv::Mat& mask, bool zeroed)
+{
     CV_Assert(depth.type() == CV_16UC1 && depth.rows == 480 && depth.cols == 640);
     const bool wide = pass == PixelPass::avx512 || (pass == PixelPass::automatic && avx512_supported());
     const bool vector = wide || pass == PixelPass::avx2 ||
@@ -907,13 +946,11 @@ BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass)
     const VectorBands bands = vector_bands(f);
 #endif
 
-    BandMask band;
-    band.mask.create(480, 640, CV_8UC1);
     std::array<std::uint8_t, 640> undecided;  // a flag per pixel, or a bit per pixel (vector)
     int u_min = 640, u_max = -1, v_min = -1, v_max = -1;
     for (int v = 0; v < 480; ++v) {
         const std::uint16_t* depth_row = depth.ptr<std::uint16_t>(v);
-        std::uint8_t* mask_row = band.mask.ptr<std::uint8_t>(v);
+        std::uint8_t* mask_row = mask.ptr<std::uint8_t>(v);
         int u_first = 640, u_last = -1;
         // A pixel the float pass left undecided: decided in double, with the literal M if the
         // fast one cannot decide it either.
@@ -932,9 +969,9 @@ BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass)
         };
 #ifdef PALLET_HAVE_AVX2_PASS
         if (vector) {
-            const bool unsure =
-                wide ? float_row_avx512(f, bands, v, depth_row, mask_row, undecided.data(), u_first, u_last)
-                     : float_row_avx2(f, bands, v, depth_row, mask_row, undecided.data(), u_first, u_last);
+            const auto row = wide ? (zeroed ? float_row_avx512<true> : float_row_avx512<false>)
+                                  : (zeroed ? float_row_avx2<true> : float_row_avx2<false>);
+            const bool unsure = row(f, bands, v, depth_row, mask_row, undecided.data(), u_first, u_last);
             if (unsure) {
                 for (int group = 0; group < 80; ++group) {
                     for (unsigned bits = undecided[static_cast<std::size_t>(group)]; bits != 0;
@@ -960,9 +997,11 @@ BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass)
             v_max = v;
         }
     }
-    if (v_min >= 0) band.bounds = cv::Rect(u_min, v_min, u_max - u_min + 1, v_max - v_min + 1);
-    return band;
+    if (v_min < 0) return {};
+    return {u_min, v_min, u_max - u_min + 1, v_max - v_min + 1};
 }
+
+}  // namespace
 
 std::vector<Contour> fast_candidate_contours(const BandMask& band)
 {
@@ -993,10 +1032,42 @@ std::vector<cv::Point3d> fast_face_points(const cv::Mat& face_mask, const cv::Re
     return face_points;
 }
 
+namespace {
+
+// The calling thread's band mask, all zeros between two frames: the pass then writes only its
+// non-zero pixels, and they are cleared again when the frame is done (or abandoned).
+class ZeroedMask {
+public:
+    ZeroedMask()
+    {
+        if (mask_.empty()) mask_ = cv::Mat::zeros(480, 640, CV_8UC1);
+    }
+    ~ZeroedMask() { mask_(set_).setTo(0); }
+    ZeroedMask(const ZeroedMask&) = delete;
+    ZeroedMask& operator=(const ZeroedMask&) = delete;
+
+    cv::Mat& mask() { return mask_; }
+    void set_in(const cv::Rect& bounds) { set_ = bounds; }
+
+private:
+    static thread_local cv::Mat mask_;
+    cv::Rect set_;
+};
+
+thread_local cv::Mat ZeroedMask::mask_;
+
+}  // namespace
+
 FrameAnalysis analyse_depth_fast(const cv::Mat& depth, PixelPass pass)
 {
     CV_Assert(depth.type() == CV_16UC1 && depth.rows == depth_rows && depth.cols == depth_cols);
-    const BandMask band = fast_combined_band_mask(depth, pass);
+    ZeroedMask zeroed;
+    // Every pixel the pass sets lies in the bounds it returns; the guard clears them, even when
+    // the pass itself throws after setting some (then the whole mask).
+    zeroed.set_in(cv::Rect(0, 0, 640, 480));
+    BandMask band{zeroed.mask(), cv::Rect()};
+    band.bounds = band_pass(depth, pass, band.mask, true);
+    zeroed.set_in(band.bounds);
     const std::vector<Contour> candidate_contours = fast_candidate_contours(band);
     return analyse_candidates_fast(candidate_contours, band.mask, depth, pass);
 }
