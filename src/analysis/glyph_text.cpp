@@ -25,7 +25,10 @@ constexpr std::int64_t int32_guard = std::int64_t{1024} * xy_one;
 // coordinates are bytes ' '..'~' around 'R' (x minus the left bearing is within 94) and base
 // lines are at most 15 units.
 constexpr std::int64_t glyph_reach_units = 100;
-constexpr int border_margin = 2;  // pixels: a stamp this close to the border is drawn in place
+// Pixels: a glyph this close to the border (or beyond it) may be clipped, which changes its line
+// paths; its pixels are then those of its own drawing at that very place in that image size.
+constexpr int border_margin = 2;
+constexpr int max_keyed_side = 1 << 20;  // image sides that fit a border glyph's key
 constexpr int max_thickness = 32;
 constexpr int max_hscale = 8 << 16;  // font scale 8
 constexpr std::int64_t max_filler_spaces = std::int64_t{1} << 18;
@@ -59,17 +62,37 @@ struct Glyph {
     std::uint32_t span_count;
 };
 
+// A glyph at a place near the border: character, x fraction, image size and integer origin.
+struct BorderKey {
+    std::uint64_t glyph_and_size;
+    std::uint64_t origin;
+};
+
+bool operator==(const BorderKey& a, const BorderKey& b)
+{
+    return a.glyph_and_size == b.glyph_and_size && a.origin == b.origin;
+}
+
+struct BorderKeyHash {
+    std::size_t operator()(const BorderKey& key) const
+    {
+        return std::hash<std::uint64_t>()(key.glyph_and_size * 0x9E3779B97F4A7C15ull ^ key.origin);
+    }
+};
+
 struct StyleGlyphs {
     Style style;
     std::array<int, 95> widths;  // font units of ' '..'~'
     std::unordered_map<std::uint32_t, std::uint32_t> glyph_of;  // char << 16 | x fraction
+    std::unordered_map<BorderKey, std::uint32_t, BorderKeyHash> border_glyph_of;
 };
 
 struct GlyphCache {
     std::vector<StyleGlyphs> styles;
     std::vector<Glyph> glyphs;
     std::vector<Span> spans;
-    cv::Mat scratch;     // CV_8UC1, all zero between renders
+    cv::Mat scratch;         // CV_8UC1, all zero between renders
+    cv::Mat border_scratch;  // CV_8UC1 of the image's size, all zero between renders
     std::string filler;  // prefix, spaces and one glyph
 };
 
@@ -125,7 +148,7 @@ bool fits_fixed_point(const TextRun& run)
 
 StyleGlyphs make_style_glyphs(const Style& style)
 {
-    StyleGlyphs glyphs{style, {}, {}};
+    StyleGlyphs glyphs{style, {}, {}, {}};
     for (std::size_t k = 0; k < glyphs.widths.size(); ++k) {
         int base_line = 0;
         // Scale 1 and thickness 0: the exact advance in font units.
@@ -155,7 +178,10 @@ void make_room(GlyphCache& cache, std::size_t text_length)
     if (cache.glyphs.size() + text_length <= max_glyphs) return;
     cache.glyphs.clear();
     cache.spans.clear();
-    for (StyleGlyphs& glyphs : cache.styles) glyphs.glyph_of.clear();
+    for (StyleGlyphs& glyphs : cache.styles) {
+        glyphs.glyph_of.clear();
+        glyphs.border_glyph_of.clear();
+    }
 }
 
 // The number k of spaces between the prefix (the text before a glyph) and the glyph such that,
@@ -210,6 +236,12 @@ bool put_glyph_alone(cv::Mat& image, std::string& filler, const TextRun& run, st
     return true;
 }
 
+// Pixels from a glyph's integer origin within which its strokes surely stay.
+int glyph_pad(const Style& style)
+{
+    return static_cast<int>(glyph_reach_units * style.hscale / xy_one) + style.thickness + 8;
+}
+
 void ensure_scratch(cv::Mat& scratch, int side)
 {
     if (scratch.rows < side || scratch.cols < side) scratch = cv::Mat::zeros(side, side, CV_8UC1);
@@ -243,8 +275,7 @@ std::optional<std::uint32_t> render_glyph(GlyphCache& cache, const TextRun& run,
                                           std::int64_t prefix_units)
 {
     const Style& style = run.glyphs.style;
-    const int pad = static_cast<int>(glyph_reach_units * style.hscale / xy_one) +
-                    style.thickness + 8;
+    const int pad = glyph_pad(style);
     const int side = 2 * pad + 1;
     ensure_scratch(cache.scratch, side);
     cv::Mat scratch = cache.scratch(cv::Rect(0, 0, side, side));
@@ -273,21 +304,57 @@ std::optional<std::uint32_t> render_glyph(GlyphCache& cache, const TextRun& run,
     return static_cast<std::uint32_t>(cache.glyphs.size() - 1);
 }
 
+// Draws text[i] alone at its place in a zero image of the image's size and caches the spans it
+// sets, relative to its integer origin `at`; the glyph's index, or nothing when it cannot be
+// drawn alone. Strokes reach no further than pad pixels from `at`.
+std::optional<std::uint32_t> render_border_glyph(GlyphCache& cache, const TextRun& run,
+                                                 std::size_t i, std::int64_t prefix_units,
+                                                 cv::Size size, cv::Point at)
+{
+    if (cache.border_scratch.size() != size) cache.border_scratch = cv::Mat::zeros(size, CV_8UC1);
+    cv::Mat& scratch = cache.border_scratch;
+    if (!put_glyph_alone(scratch, cache.filler, run, i, prefix_units, cv::Scalar::all(255))) {
+        scratch.setTo(0);
+        return std::nullopt;
+    }
+    const int pad = glyph_pad(run.glyphs.style);
+    const cv::Rect reach =
+        cv::Rect(at.x - pad, at.y - pad, 2 * pad + 1, 2 * pad + 1) & cv::Rect(cv::Point(), size);
+    Glyph glyph{cv::Rect(), static_cast<std::uint32_t>(cache.spans.size()), 0};
+    if (!reach.empty()) {
+        glyph.box = cv::boundingRect(scratch(reach)) + reach.tl();
+        collect_spans(scratch, glyph.box, at, cache.spans);
+        scratch(glyph.box).setTo(0);
+        glyph.box -= at;
+    }
+    glyph.span_count = static_cast<std::uint32_t>(cache.spans.size()) - glyph.first_span;
+    cache.glyphs.push_back(glyph);
+    return static_cast<std::uint32_t>(cache.glyphs.size() - 1);
+}
+
 void stamp_glyph(cv::Mat& image, const Glyph& glyph, const Span* spans, cv::Point at,
                  const std::array<std::uint8_t, 3>& colour)
 {
-    const int channels = image.channels();
-    for (std::uint32_t s = 0; s < glyph.span_count; ++s) {
-        const Span& span = spans[glyph.first_span + s];
-        std::uint8_t* pixel = image.ptr<std::uint8_t>(at.y + span.v) + (at.x + span.u) * channels;
-        if (channels == 1) {
-            std::memset(pixel, colour[0], static_cast<std::size_t>(span.length));
-            continue;
+    const Span* first = spans + glyph.first_span;
+    const Span* end = first + glyph.span_count;
+    if (image.channels() == 1) {
+        for (const Span* span = first; span != end; ++span) {
+            std::memset(image.ptr<std::uint8_t>(at.y + span->v) + at.x + span->u, colour[0],
+                        static_cast<std::size_t>(span->length));
         }
-        for (int n = 0; n < span.length; ++n, pixel += 3) {
-            pixel[0] = colour[0];
-            pixel[1] = colour[1];
-            pixel[2] = colour[2];
+        return;
+    }
+    // Locals: stores through the row pointer could otherwise alias the colour.
+    const std::uint8_t blue = colour[0];
+    const std::uint8_t green = colour[1];
+    const std::uint8_t red = colour[2];
+    for (const Span* span = first; span != end; ++span) {
+        std::uint8_t* pixel = image.ptr<std::uint8_t>(at.y + span->v) + (at.x + span->u) * 3;
+        std::uint8_t* const row_end = pixel + span->length * 3;
+        for (; pixel != row_end; pixel += 3) {
+            pixel[0] = blue;
+            pixel[1] = green;
+            pixel[2] = red;
         }
     }
 }
@@ -297,6 +364,27 @@ bool inside_with_margin(const cv::Rect& box, const cv::Mat& image)
     return box.x >= border_margin && box.y >= border_margin &&
            box.x + box.width <= image.cols - border_margin &&
            box.y + box.height <= image.rows - border_margin;
+}
+
+// The glyph text[i] as drawn at `at` in an image of this size, from the cache or rendered now.
+std::optional<std::uint32_t> border_glyph(GlyphCache& cache, StyleGlyphs& glyphs,
+                                          const TextRun& run, std::size_t i,
+                                          std::int64_t prefix_units, cv::Size size, cv::Point at)
+{
+    if (size.width >= max_keyed_side || size.height >= max_keyed_side) return std::nullopt;
+    const std::int64_t x = std::int64_t{run.origin.x} * xy_one + prefix_units * glyphs.style.hscale;
+    const auto fraction = static_cast<std::uint64_t>(x - floor_div(x, xy_one) * xy_one);
+    const BorderKey key{static_cast<std::uint64_t>(run.text[i] - ' ') | fraction << 7 |
+                            static_cast<std::uint64_t>(size.width) << 23 |
+                            static_cast<std::uint64_t>(size.height) << 43,
+                        static_cast<std::uint64_t>(static_cast<std::uint32_t>(at.x)) << 32 |
+                            static_cast<std::uint32_t>(at.y)};
+    const auto found = glyphs.border_glyph_of.find(key);
+    if (found != glyphs.border_glyph_of.end()) return found->second;
+    const std::optional<std::uint32_t> rendered =
+        render_border_glyph(cache, run, i, prefix_units, size, at);
+    if (rendered) glyphs.border_glyph_of.emplace(key, *rendered);
+    return rendered;
 }
 
 // Draws every glyph of the run from the cache; false where some glyph could not be drawn alone
@@ -320,15 +408,16 @@ bool draw_cached(cv::Mat& image, GlyphCache& cache, StyleGlyphs& glyphs, const T
             if (!rendered) return false;
             found = glyphs.glyph_of.emplace(key, *rendered).first;
         }
-        const Glyph& glyph = cache.glyphs[found->second];
         const cv::Point at(static_cast<int>(whole), run.origin.y);
-        if (!glyph.box.empty()) {
-            if (inside_with_margin(glyph.box + at, image)) {
-                stamp_glyph(image, glyph, cache.spans.data(), at, raw);
-            } else if (!put_glyph_alone(image, cache.filler, run, i, prefix_units, colour)) {
-                return false;
-            }
+        std::uint32_t index = found->second;
+        if (!cache.glyphs[index].box.empty() &&
+            !inside_with_margin(cache.glyphs[index].box + at, image)) {
+            const std::optional<std::uint32_t> border =
+                border_glyph(cache, glyphs, run, i, prefix_units, image.size(), at);
+            if (!border) return false;
+            index = *border;
         }
+        stamp_glyph(image, cache.glyphs[index], cache.spans.data(), at, raw);
         prefix_units += width_units(glyphs, run.text[i]);
     }
     return true;

@@ -140,6 +140,31 @@ TEST(GlyphText, ResultViewTextsMatchPutText)
     }
 }
 
+TEST(GlyphText, GlyphsAlongEachBorderMatchPutTextAtEveryPlace)
+{
+    // Clipped glyphs are cached per place and image size: walk one text along and across all
+    // four borders of three image sizes, so that places differing only in u, only in v or only in
+    // the image's width or height follow each other, each drawn twice.
+    std::vector<cv::Point> origins;
+    for (int step = -14; step <= 14; ++step) {
+        origins.push_back({-4, 32 + 3 * step});   // left border, v varies
+        origins.push_back({78, 32 + 3 * step});   // right border of every size
+        origins.push_back({40 + 3 * step, 6});    // top border, u varies
+        origins.push_back({40 + 3 * step, 66});   // bottom border of every size
+    }
+    for (const int type : {CV_8UC1, CV_8UC3}) {
+        for (std::size_t k = 0; k < origins.size(); ++k) {
+            for (const cv::Size size : {cv::Size(96, 64), cv::Size(100, 64), cv::Size(96, 68)}) {
+                TextCase c = result_view_case("Wg|", origins[k]);
+                c.type = type;
+                c.size = size;
+                c.thickness = 1 + static_cast<int>(k % 2);
+                expect_matches_put_text(c, k);
+            }
+        }
+    }
+}
+
 TEST(GlyphText, RandomStylesAndOriginsMatchPutText)
 {
     const int faces[] = {cv::FONT_HERSHEY_SIMPLEX,        cv::FONT_HERSHEY_PLAIN,
