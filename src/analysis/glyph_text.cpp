@@ -187,8 +187,8 @@ void make_room(GlyphCache& cache, std::size_t text_length)
 // The number k of spaces between the prefix (the text before a glyph) and the glyph such that,
 // from an origin moved k * Ws * hscale / 65536 whole pixels left, the glyph keeps its exact x
 // (k * Ws * hscale is a multiple of 65536) while every prefix point falls clear of the columns
-// [0, width). A prefix moved that far may wrap around the 32-bit points by 65536 pixels; it is
-// taken only where all of it wraps alike.
+// [0, width). A prefix moved past the 32-bit points' range is taken only where all of it lies a
+// whole 65536 pixels further, clear of the columns whether the points wrap or saturate there.
 std::optional<std::int64_t> filler_spaces(const TextRun& run, std::int64_t prefix_units,
                                           int width)
 {
