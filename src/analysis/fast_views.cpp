@@ -518,6 +518,12 @@ struct FrameTable {
     int computed_exact[2] = {-1, -1};  // AVX2, AVX-512: -1 not yet known
 };
 
+FrameTable& last_frame_table()
+{
+    thread_local FrameTable last;
+    return last;
+}
+
 const GreyTable& frame_table(int lo, int hi, FrameTable& last)
 {
     if (last.table.grey.empty() || last.table.lo != lo || last.table.hi != hi) {
@@ -548,7 +554,7 @@ template <bool with_grey>
 void views_by(ViewPass pass, GreyLevels levels, const cv::Mat& depth, std::uint8_t* grey_out,
               std::uint8_t* bgr)
 {
-    thread_local FrameTable last;
+    FrameTable& last = last_frame_table();
     int lo = 0, hi = 0;
     depth_range_of(depth, pass, lo, hi);
     const GreyTable& t = frame_table(lo, hi, last);

@@ -1,6 +1,7 @@
 #include "analysis/fast_views.hpp"
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <utility>
@@ -64,6 +65,51 @@ void expect_literal_views(const Frames& frames)
         }
     }
 }
+
+// Allocates every image with 64 guard bytes before and after its pixels and counts the images
+// whose guards were overwritten when they are freed: an image writer that writes past its last
+// pixel (or before its first) shows, though the library's own allocator would hide it in its
+// alignment slack.
+class GuardedAllocator : public cv::MatAllocator {
+public:
+    static constexpr std::size_t guard = 64;
+    static constexpr std::uint8_t mark = 0xa5;
+    mutable int overwritten = 0;
+
+    cv::UMatData* allocate(int dims, const int* sizes, int type, void* data, std::size_t* step,
+                           cv::AccessFlag, cv::UMatUsageFlags) const override
+    {
+        CV_Assert(data == nullptr);  // the writers under test allocate their own images
+        std::size_t total = CV_ELEM_SIZE(type);
+        for (int i = dims - 1; i >= 0; --i) {
+            if (step != nullptr) step[i] = total;
+            total *= static_cast<std::size_t>(sizes[i]);
+        }
+        auto* block = new std::uint8_t[total + 2 * guard];
+        std::memset(block, mark, guard);
+        std::memset(block + guard + total, mark, guard);
+        auto* u = new cv::UMatData(this);
+        u->origdata = block;
+        u->data = block + guard;
+        u->size = total;
+        return u;
+    }
+    bool allocate(cv::UMatData* u, cv::AccessFlag, cv::UMatUsageFlags) const override { return u != nullptr; }
+    void deallocate(cv::UMatData* u) const override
+    {
+        if (u == nullptr) return;
+        const std::uint8_t* before = u->origdata;
+        const std::uint8_t* after = u->data + u->size;
+        for (std::size_t i = 0; i < guard; ++i) {
+            if (before[i] != mark || after[i] != mark) {
+                ++overwritten;
+                break;
+            }
+        }
+        delete[] u->origdata;
+        delete u;
+    }
+};
 
 cv::Mat filled(int rows, int cols, int value) { return cv::Mat(rows, cols, CV_16UC1, cv::Scalar(value)); }
 
@@ -170,4 +216,32 @@ TEST(FastViews, OddSizesAndWindowsEqualLiteral)
                                return m;
                            }()},
                           {"window 61 x 129", big(cv::Rect(17, 9, 129, 61))}});
+}
+
+TEST(FastViews, NothingWrittenPastTheImages)
+{
+    static GuardedAllocator guarded;  // outlives every image it made
+    cv::MatAllocator* const standard = cv::Mat::getDefaultAllocator();
+    cv::Mat::setDefaultAllocator(&guarded);
+    {
+        cv::Mat overrun(3, 5, CV_8UC3);  // the guard itself must catch one byte too many
+        overrun.data[overrun.total() * 3] = 0;
+    }
+    const int caught = guarded.overwritten;
+    guarded.overwritten = 0;
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(2, 1), cv::Size(35, 3), cv::Size(67, 33), cv::Size(641, 7),
+                                cv::Size(640, 480)}) {
+        const cv::Mat depth = noise(size.height, size.width, 0, 6000, 12);
+        cv::Mat zeros_to_the_end = depth.clone();
+        zeros_to_the_end.row(size.height - 1).setTo(0);
+        for (const cv::Mat& d : {depth, zeros_to_the_end}) {
+            for (const Pass& p : runnable_passes()) {
+                fast_views(d, p.pass, p.levels);
+                fast_colour_view(d, p.pass, p.levels);
+            }
+        }
+    }
+    cv::Mat::setDefaultAllocator(standard);
+    EXPECT_EQ(caught, 1);
+    EXPECT_EQ(guarded.overwritten, 0);
 }
