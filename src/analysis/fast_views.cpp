@@ -345,7 +345,8 @@ PALLET_AVX2 void views_avx2(const GreyTable& t, const std::uint16_t* src, std::s
         }
         __m256i q[4];
         for (int k = 0; k < 4; ++k) {
-            const __m256i d = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 8 * k)));
+            const __m256i d =
+                _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 8 * k)));
             q[k] = grey8_avx2<computed>(d, scale, shift, lo, grey);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(bgr + 3 * i + 24 * k), colours8_avx2(q[k], jet));
         }
@@ -372,9 +373,11 @@ PALLET_AVX2 bool computed_grey_exact_avx2(const GreyTable& t)
     const std::uint8_t* grey = t.grey.ptr<std::uint8_t>(0);
     const __m256i none = _mm256_setzero_si256();
     for (int i = 0; i < t.values.cols; i += 8) {  // cols is a multiple of 64
-        const __m256i d = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i)));
+        const __m256i d =
+            _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i)));
         const __m256i g = grey8_avx2<true>(d, scale, shift, none, grey);
-        const __m256i expected = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(grey + i)));
+        const __m256i expected =
+            _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(grey + i)));
         if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(g, expected)) != -1) return false;
     }
     return true;
@@ -404,10 +407,12 @@ PALLET_AVX512 inline __m512i grey64_avx512(const std::uint16_t* src, __m512 scal
 {
     __m512i q[4];
     for (int k = 0; k < 4; ++k) {
-        const __m512i d = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 16 * k)));
+        const __m512i d =
+            _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 16 * k)));
         q[k] = grey16_avx512<computed>(d, scale, shift, lo, grey);
     }
-    const __m512i bytes = _mm512_packus_epi16(_mm512_packus_epi32(q[0], q[1]), _mm512_packus_epi32(q[2], q[3]));
+    const __m512i bytes =
+        _mm512_packus_epi16(_mm512_packus_epi32(q[0], q[1]), _mm512_packus_epi32(q[2], q[3]));
     // Each 128-bit lane holds four 4-pixel blocks from q[0..3]: put the blocks back in order.
     const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
     return _mm512_permutexvar_epi32(order, bytes);

@@ -41,7 +41,8 @@ std::vector<Pass> runnable_passes()
 {
     std::vector<Pass> passes{{"automatic", ViewPass::automatic, GreyLevels::automatic},
                              {"portable", ViewPass::portable, GreyLevels::automatic}};
-    for (const auto& [name, pass] : {std::pair{"avx2", ViewPass::avx2}, std::pair{"avx512", ViewPass::avx512}}) {
+    for (const auto& [name, pass] :
+         {std::pair{"avx2", ViewPass::avx2}, std::pair{"avx512", ViewPass::avx512}}) {
         if (!view_pass_available(pass)) continue;
         passes.push_back({name, pass, GreyLevels::automatic});
         passes.push_back({std::string(name) + " looked up", pass, GreyLevels::looked_up});
@@ -182,7 +183,9 @@ TEST(FastViews, RunsAndSinglePixelsEqualLiteral)
     cv::Mat middle = filled(480, 640, 0);
     middle.at<std::uint16_t>(241, 333) = 65535;
     cv::Mat broken_runs = filled(480, 640, 0);
-    for (int v = 0; v < 480; ++v) broken_runs.at<std::uint16_t>(v, (v * 37) % 640) = static_cast<std::uint16_t>(900 + v);
+    for (int v = 0; v < 480; ++v) {
+        broken_runs.at<std::uint16_t>(v, (v * 37) % 640) = static_cast<std::uint16_t>(900 + v);
+    }
     cv::Mat row_ends = noise(480, 640, 1000, 3000, 6);
     for (int v = 0; v < 480; ++v) {
         const int run = 1 + v % 97;  // 1..97 pixels of one depth up to the row's end
@@ -191,7 +194,9 @@ TEST(FastViews, RunsAndSinglePixelsEqualLiteral)
     cv::Mat runs_of_all_lengths(480, 640, CV_16UC1);
     std::uint16_t* d = runs_of_all_lengths.ptr<std::uint16_t>(0);
     for (int i = 0, length = 1, value = 0; i < 480 * 640; ++length, value = (value + 1337) % 6000) {
-        for (int k = 0; k < length % 150 + 1 && i < 480 * 640; ++k) d[i++] = static_cast<std::uint16_t>(value);
+        for (int k = 0; k < length % 150 + 1 && i < 480 * 640; ++k) {
+            d[i++] = static_cast<std::uint16_t>(value);
+        }
     }
     expect_literal_views({{"one return, last pixel", last},
                           {"one return, first pixel", first},
@@ -229,8 +234,8 @@ TEST(FastViews, NothingWrittenPastTheImages)
     }
     const int caught = guarded.overwritten;
     guarded.overwritten = 0;
-    for (const cv::Size size : {cv::Size(1, 1), cv::Size(2, 1), cv::Size(35, 3), cv::Size(67, 33), cv::Size(641, 7),
-                                cv::Size(640, 480)}) {
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(2, 1), cv::Size(35, 3), cv::Size(67, 33),
+                                cv::Size(641, 7), cv::Size(640, 480)}) {
         const cv::Mat depth = noise(size.height, size.width, 0, 6000, 12);
         cv::Mat zeros_to_the_end = depth.clone();
         zeros_to_the_end.row(size.height - 1).setTo(0);
