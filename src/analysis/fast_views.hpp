@@ -1,6 +1,6 @@
 // The depth view and the result view in their fast form: the same bytes as make_depth_view and
 // draw_result_view, with the per-pixel work done through lookup tables that the library itself
-// fills.
+// fills, or by arithmetic checked against those tables over the frame's whole range of values.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -22,6 +22,24 @@ struct FastViews {
     cv::Mat colour_view;
 };
 FastViews fast_views(const cv::Mat& depth);
+
+// The colour-mapped form alone: applyColorMap(make_depth_view(depth), JET), byte for byte, for
+// callers that do not show the grey view. Like fast_views, it takes a CV_16UC1 image of any size.
+cv::Mat fast_colour_view(const cv::Mat& depth);
+
+// Which form of the view pass runs: AVX-512 (with BW and VBMI) where the processor has it, else
+// AVX2 with FMA, else the portable one (automatic); or one form forced, to compare them. Every
+// form gives the same bytes. Forcing a form this processor cannot run throws cv::Exception.
+enum class ViewPass { automatic, portable, avx2, avx512 };
+bool view_pass_available(ViewPass pass);
+
+// How the vector passes get a pixel's grey level: computed where that gives the library's byte
+// for every value of the frame's range and looked up in the library's table otherwise
+// (automatic), or always looked up, to compare both ways. The portable pass always looks up.
+enum class GreyLevels { automatic, looked_up };
+
+FastViews fast_views(const cv::Mat& depth, ViewPass pass, GreyLevels levels = GreyLevels::automatic);
+cv::Mat fast_colour_view(const cv::Mat& depth, ViewPass pass, GreyLevels levels = GreyLevels::automatic);
 
 // draw_result_view(views.depth_view, analysis), byte for byte, drawn on views.colour_view itself
 // (which it returns): call it once per FastViews.
