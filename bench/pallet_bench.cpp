@@ -125,6 +125,9 @@ void check_fast_equals_literal(const FrameKind& frame)
     if (!same_image(draw_result_view(literal_view, literal), fast_result_view(views, fast))) {
         refuse(frame, "one-pass result views differ");
     }
+    if (!same_image(draw_result_view(literal_view, literal), fast_result_view_of_depth(frame.depth, fast))) {
+        refuse(frame, "result views made without the grey view differ");
+    }
 }
 
 // The whole frame without a window or a console clear.
@@ -140,11 +143,10 @@ std::size_t headless_frame_literal(const cv::Mat& depth)
 
 std::size_t headless_frame_fast(const cv::Mat& depth)
 {
-    FastViews views = fast_views(depth);
     const FrameAnalysis analysis = analyse_depth(depth);
     std::ostringstream out;
     write_report(out, analysis, TextEncoding::utf8);
-    const cv::Mat result_view = fast_result_view(views, analysis);
+    const cv::Mat result_view = fast_result_view_of_depth(depth, analysis);
     return out.str().size() + result_view.total();
 }
 
@@ -268,6 +270,7 @@ void register_frame(const FrameKind& frame)
         benchmark::DoNotOptimize(colour);
     });
     add(kind + "views/fast", [=] { benchmark::DoNotOptimize(fast_views(depth)); });
+    add(kind + "colour_view/fast", [=] { benchmark::DoNotOptimize(fast_colour_view(depth)); });
     add(kind + "analysis/literal", [=] { benchmark::DoNotOptimize(analyse_depth_literal(depth)); });
     add(kind + "analysis/fast", [=] { benchmark::DoNotOptimize(analyse_depth(depth)); });
     add(kind + "frame/literal", [=] { benchmark::DoNotOptimize(headless_frame_literal(depth)); });

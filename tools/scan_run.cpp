@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "analysis/depth_intake.hpp"
+#include "analysis/fast_views.hpp"
 #include "analysis/frame_analysis.hpp"
 #include "tools/scan_inputs.hpp"
 #include "tools/scan_json.hpp"
@@ -101,7 +102,7 @@ void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& sou
     if (!options.views_dir.empty()) {
         const std::string path =
             joined(options.views_dir, unique_view_name(run, view_name, index));
-        save_file(run, path, write_png(path, draw_result_view(make_depth_view(depth), analysis)));
+        save_file(run, path, write_png(path, fast_result_view_of_depth(depth, analysis)));
     }
     count_analysed(run.tally, analysis.outcome, analysis_ms);
 }

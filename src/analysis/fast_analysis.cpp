@@ -16,6 +16,7 @@
 #include <Eigen/LU>
 #include <opencv2/imgproc.hpp>
 
+#include "analysis/binary_opening.hpp"
 #include "analysis/depth_intake.hpp"
 #include "analysis/pallet_pose.hpp"
 #include "analysis/plane_fit.hpp"
@@ -1007,16 +1008,15 @@ std::vector<Contour> fast_candidate_contours(const BandMask& band)
 {
     if (band.bounds.empty()) return {};
     // Outside the bounds the mask is 0. The blur reaches 1 pixel further, the opening never
-    // beyond the blurred area; a window 4 pixels wider on each side keeps every pixel that the
-    // window's own borders could change 0 in both forms, and the library reads the blur's
-    // neighbours beyond the window from the whole mask, reflecting only at the image's edges.
+    // beyond the blurred area: a window 4 pixels wider on each side holds every non-zero pixel
+    // of the filtered region, which opened_region finds with bit operations.
     const cv::Rect window =
         cv::Rect(band.bounds.x - 4, band.bounds.y - 4, band.bounds.width + 8,
                  band.bounds.height + 8) &
         cv::Rect(0, 0, band.mask.cols, band.mask.rows);
     // Every non-zero pixel lies at least 3 pixels inside the window (or at the image's own edge),
     // and the search pads with zeros, so the trace and its order are those of the whole image.
-    return find_candidate_contours_in(band.mask(window), window.tl());
+    return candidate_contours_in_region(opened_region(band.mask, band.bounds, window), window.tl());
 }
 
 std::vector<cv::Point3d> fast_face_points(const cv::Mat& face_mask, const cv::Rect& face_rect,

@@ -16,6 +16,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "analysis/glyph_text.hpp"
 #include "analysis/result_report.hpp"
 
 namespace {
@@ -653,10 +654,16 @@ cv::Mat fast_result_view(const cv::Mat& depth_view, const FrameAnalysis& analysi
         for (int u = 0; u + 1 < cols; ++u) store_bgr(bgr + 3 * u, jet[grey[u]]);
         if (cols > 0) store_last_bgr(bgr + 3 * (cols - 1), jet[grey[cols - 1]]);
     }
-    return draw_result_overlay(result_view, analysis);
+    return draw_result_overlay(result_view, analysis, put_text_cached);
 }
 
 cv::Mat fast_result_view(FastViews& views, const FrameAnalysis& analysis)
 {
-    return draw_result_overlay(views.colour_view, analysis);
+    return draw_result_overlay(views.colour_view, analysis, put_text_cached);
+}
+
+cv::Mat fast_result_view_of_depth(const cv::Mat& depth, const FrameAnalysis& analysis)
+{
+    cv::Mat result_view = fast_colour_view(depth);
+    return draw_result_overlay(result_view, analysis, put_text_cached);
 }

@@ -44,3 +44,10 @@ cv::Mat fast_colour_view(const cv::Mat& depth, ViewPass pass, GreyLevels levels 
 // draw_result_view(views.depth_view, analysis), byte for byte, drawn on views.colour_view itself
 // (which it returns): call it once per FastViews.
 cv::Mat fast_result_view(FastViews& views, const FrameAnalysis& analysis);
+
+// draw_result_view(make_depth_view(depth), analysis), byte for byte, without the grey view: for
+// callers that show or save only the result view.
+cv::Mat fast_result_view_of_depth(const cv::Mat& depth, const FrameAnalysis& analysis);
+
+// The fast result views draw their texts with put_text_cached (analysis/glyph_text.hpp): the
+// library's own pixels, from glyphs it drew once.

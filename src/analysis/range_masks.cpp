@@ -131,7 +131,12 @@ std::vector<Contour> find_candidate_contours_in(const cv::Mat& mask_window,
     cv::Mat region;
     cv::dilate(eroded, region, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
                cv::morphologyDefaultBorderValue());
+    return candidate_contours_in_region(region, window_corner);
+}
 
+std::vector<Contour> candidate_contours_in_region(const cv::Mat& region,
+                                                  const cv::Point& window_corner)
+{
     // Searched as it is: every non-zero pixel counts, the blur's soft rim included.
     std::vector<Contour> contours;
     std::vector<cv::Vec4i> hierarchy;

@@ -29,3 +29,8 @@ std::vector<Contour> find_candidate_contours(const cv::Mat& combined_band_mask);
 // around it), with the contours in image coordinates: window_corner is the window's top left.
 std::vector<Contour> find_candidate_contours_in(const cv::Mat& mask_window,
                                                 const cv::Point& window_corner);
+
+// The second half of find_candidate_contours_in: the contours of the non-zero pixels of the
+// filtered region (a window whose top-left pixel is window_corner) with 50 points or more.
+std::vector<Contour> candidate_contours_in_region(const cv::Mat& region,
+                                                  const cv::Point& window_corner);
