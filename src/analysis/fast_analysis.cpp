@@ -317,6 +317,8 @@ struct FloatAxis {
     float k0;
     float k0_centred;  // k0 - 1200: c' + 1200 is the distance of y' from its band's centre
     float margin;      // bound on |float c' - exact c'| over every pixel of the frame
+    double ka_first, ka_last;  // m_r0 (u - cx) / fx at columns 0 and 639, in double
+    double k0_exact;
 };
 
 FloatAxis float_axis(double mr0, double mr1, double mr2, const FastGround& fast)
@@ -333,6 +335,9 @@ FloatAxis float_axis(double mr0, double mr1, double mr2, const FastGround& fast)
     axis.b_offset = mr2 - mr1 * camera_model.cy / camera_model.fy;
     const double k0 = (mr0 * g.x0 + mr1 * g.y0) + mr2 * g.z0;
     axis.k0 = static_cast<float>(k0);
+    axis.k0_exact = k0;
+    axis.ka_first = mr0 * PlaneSums::column_scale(0);
+    axis.ka_last = mr0 * PlaneSums::column_scale(639);
     axis.k0_centred = static_cast<float>(k0 - 1200.0);
     const double kb_max = std::abs(mr1) * (480.0 / camera_model.fy) + std::abs(mr2);
     // Each float step rounds by at most 2^-24 of the magnitude it handles: ka and kb to float,
@@ -928,6 +933,83 @@ BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass)
 
 namespace {
 
+// The smallest and largest measured (non-zero) depth of a row of 640; none gives lo > hi.
+void measured_range_portable(const std::uint16_t* row, int& lo, int& hi)
+{
+    std::uint16_t below = 0xffff, top = 0;  // below: smallest d - 1, so that 0 wraps to the top
+    for (int u = 0; u < 640; ++u) {
+        below = std::min(below, static_cast<std::uint16_t>(row[u] - 1));
+        top = std::max(top, row[u]);
+    }
+    lo = top == 0 ? 1 : below + 1;
+    hi = top;
+}
+
+#ifdef PALLET_HAVE_AVX2_PASS
+__attribute__((target("avx2"))) void measured_range_avx2(const std::uint16_t* row, int& lo, int& hi)
+{
+    const __m256i one = _mm256_set1_epi16(1);
+    __m256i below = _mm256_set1_epi16(-1), top = _mm256_setzero_si256();
+    for (int u = 0; u < 640; u += 16) {
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + u));
+        below = _mm256_min_epu16(below, _mm256_sub_epi16(d, one));
+        top = _mm256_max_epu16(top, d);
+    }
+    // Across the lanes: SSE4.1 finds the smallest of eight; the largest is the smallest complement.
+    const __m128i b = _mm_min_epu16(_mm256_castsi256_si128(below), _mm256_extracti128_si256(below, 1));
+    const __m128i t = _mm_max_epu16(_mm256_castsi256_si128(top), _mm256_extracti128_si256(top, 1));
+    const int smallest_below = _mm_extract_epi16(_mm_minpos_epu16(b), 0);
+    const int largest = 0xffff - _mm_extract_epi16(_mm_minpos_epu16(_mm_xor_si128(t, _mm_set1_epi16(-1))), 0);
+    lo = largest == 0 ? 1 : smallest_below + 1;
+    hi = largest;
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f,avx512bw,avx2"))) void measured_range_avx512(const std::uint16_t* row,
+                                                                          int& lo, int& hi)
+{
+    const __m512i one = _mm512_set1_epi16(1);
+    __m512i below = _mm512_set1_epi16(-1), top = _mm512_setzero_si512();
+    for (int u = 0; u < 640; u += 32) {
+        const __m512i d = _mm512_loadu_si512(row + u);
+        below = _mm512_min_epu16(below, _mm512_sub_epi16(d, one));
+        top = _mm512_max_epu16(top, d);
+    }
+    const __m256i b = _mm256_min_epu16(_mm512_castsi512_si256(below), _mm512_extracti64x4_epi64(below, 1));
+    const __m256i t = _mm256_max_epu16(_mm512_castsi512_si256(top), _mm512_extracti64x4_epi64(top, 1));
+    const __m128i b2 = _mm_min_epu16(_mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1));
+    const __m128i t2 = _mm_max_epu16(_mm256_castsi256_si128(t), _mm256_extracti128_si256(t, 1));
+    const int smallest_below = _mm_extract_epi16(_mm_minpos_epu16(b2), 0);
+    const int largest = 0xffff - _mm_extract_epi16(_mm_minpos_epu16(_mm_xor_si128(t2, _mm_set1_epi16(-1))), 0);
+    lo = largest == 0 ? 1 : smallest_below + 1;
+    hi = largest;
+}
+#pragma GCC diagnostic pop
+#endif
+
+// Whether no measured pixel of row v can be in the height band: with K(u) = ka(u) + kb(v) affine
+// in u, every measured z' = d K(u) - k0 of the row lies between the extremes of d K over the
+// corners of [lo, hi] x [K(0), K(639)]. The interval is computed in double from the fast M, which
+// the float margin already trusts to be that close to the literal z' (its float roundings are far
+// larger than these double ones), so a row whose whole interval is a margin away from the band
+// holds no pixel the literal form would keep. A row without a measured pixel has none either.
+bool row_surely_below_or_above(const FloatAxis& z, int v, int lo, int hi)
+{
+    if (lo > hi) return true;
+    const double kb = z.b_scale * v + z.b_offset;
+    const double k_first = z.ka_first + kb, k_last = z.ka_last + kb;
+    const double c[4] = {lo * k_first, lo * k_last, hi * k_first, hi * k_last};
+    const double low = std::min(std::min(c[0], c[1]), std::min(c[2], c[3])) - z.k0_exact;
+    const double high = std::max(std::max(c[0], c[1]), std::max(c[2], c[3])) - z.k0_exact;
+    const double margin = static_cast<double>(z.margin) +
+                          1e-12 * (hi * (std::abs(k_first) + std::abs(k_last)) + std::abs(z.k0_exact) + 1.0);
+    // Outside the band: |z'| < 41 or |z'| >= 241. NaN or an infinite margin compares false.
+    return (low > -(41.0 - margin) && high < 41.0 - margin) || low > 241.0 + margin ||
+           high < -(241.0 + margin);
+}
+
 // The band pass into mask (480 x 640 CV_8UC1); returns the bounds of its non-zero pixels. With
 // zeroed, the mask holds only zeros on entry and the pass writes its non-zero pixels only.
 cv::Rect band_pass(const cv::Mat& depth, PixelPass pass, cv::Mat& mask, bool zeroed)
@@ -953,6 +1035,22 @@ cv::Rect band_pass(const cv::Mat& depth, PixelPass pass, cv::Mat& mask, bool zer
         const std::uint16_t* depth_row = depth.ptr<std::uint16_t>(v);
         std::uint8_t* mask_row = mask.ptr<std::uint8_t>(v);
         int u_first = 640, u_last = -1;
+        int lo = 0, hi = 0;
+#ifdef PALLET_HAVE_AVX2_PASS
+        if (wide) {
+            measured_range_avx512(depth_row, lo, hi);
+        } else if (vector) {
+            measured_range_avx2(depth_row, lo, hi);
+        } else {
+            measured_range_portable(depth_row, lo, hi);
+        }
+#else
+        measured_range_portable(depth_row, lo, hi);
+#endif
+        if (row_surely_below_or_above(f.z, v, lo, hi)) {
+            if (!zeroed) std::memset(mask_row, 0, 640);
+            continue;
+        }
         // A pixel the float pass left undecided: decided in double, with the literal M if the
         // fast one cannot decide it either.
         const auto decide = [&](int u) {

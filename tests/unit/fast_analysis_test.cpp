@@ -1,6 +1,7 @@
 #include "analysis/fast_analysis.hpp"
 #include "analysis/fast_views.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -250,6 +251,41 @@ TEST(FastAnalysis, PixelsAtEveryBandEdgeDecidedLikeLiteral)
     EXPECT_LT(inside, std::accumulate(near_edge.begin(), near_edge.end(), 0));
     expect_fast_equals_literal(depth, "band edges");
     expect_band_passes_equal_literal(depth, "band edges");
+}
+
+// Rows whose every measured pixel sits just inside a height edge, the rest of the row without a
+// return: the quick test that skips whole rows sees a range tight around the edge, and must not
+// skip them. A level camera keeps one height at one depth along a row.
+TEST(FastAnalysis, RowsHeldAtAHeightEdgeKeepTheirPixels)
+{
+    sim::Scene scene = sim::floor_scene(sim::default_mount());
+    scene.sensor = sim::exact_sensor();
+    cv::Mat depth = sim::render(scene, 5).depth;
+    const Frame3 g = ground_frame(depth);
+    const std::array<Edge, 4> edges{{{2, 41.01}, {2, -41.01}, {2, 240.99}, {2, -240.99}}};
+    int held = 0;
+    std::array<int, 4> rows_at{};
+    for (int v = 0; v < 380; ++v) {  // above the ground patch, which keeps M and P0
+        // The edge this row reaches with the most pixels.
+        std::array<std::array<std::uint16_t, 640>, 4> depths{};
+        std::array<int, 4> hits{};
+        for (std::size_t e = 0; e < edges.size(); ++e) {
+            for (int u = 0; u < 640; ++u) {
+                hits[e] += depth_near_edge(g, v, u, edges[e], depths[e][static_cast<std::size_t>(u)]) ? 1 : 0;
+            }
+        }
+        const std::size_t best = static_cast<std::size_t>(std::max_element(hits.begin(), hits.end()) - hits.begin());
+        if (hits[best] < 10) continue;
+        for (int u = 0; u < 640; ++u) depth.at<std::uint16_t>(v, u) = depths[best][static_cast<std::size_t>(u)];
+        held += hits[best];
+        ++rows_at[best];
+    }
+    for (const int rows : rows_at) EXPECT_GE(rows, 1);  // every edge held by a row
+    ASSERT_GT(held, 1000);
+    const cv::Mat literal_mask = make_combined_band_mask(align_to_ground(depth));
+    EXPECT_GT(cv::countNonZero(literal_mask), held / 2);
+    expect_band_passes_equal_literal(depth, "rows at height edges");
+    expect_fast_equals_literal(depth, "rows at height edges");
 }
 
 TEST(FastAnalysis, DegenerateFramesEqualLiteral)
