@@ -869,6 +869,41 @@ __attribute__((target("avx2"))) void write_points_avx2(const KeptDepths& kept,
         }
     }
 }
+
+// write_points_avx2 eight pixels at a time with AVX-512 (the stride is a multiple of 8).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+__attribute__((target("avx512f,avx512bw,avx512vl,avx2"))) void write_points_avx512(
+    const KeptDepths& kept, const PlaneFitReplica::Points& out)
+{
+    const int h = static_cast<int>(kept.stride);
+    thread_local std::vector<double> row_offsets;
+    row_offsets.resize(static_cast<std::size_t>(h));
+    for (int i = 0; i < h; ++i) {
+        row_offsets[static_cast<std::size_t>(i)] =
+            static_cast<double>(kept.rect.y + i) - camera_model.cy;
+    }
+    const __m512d fx = _mm512_set1_pd(camera_model.fx), fy = _mm512_set1_pd(camera_model.fy);
+    const std::uint16_t* column = kept.column_major;
+    std::size_t k = 0;
+    for (int u = kept.rect.x; u < kept.rect.x + kept.rect.width; ++u, column += h) {
+        const __m512d offset = _mm512_set1_pd(static_cast<double>(u) - camera_model.cx);
+        for (int i = 0; i < h; i += 8) {
+            const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + i));
+            const __mmask8 kept_lanes = _mm_test_epi16_mask(raw, raw);
+            if (kept_lanes == 0) continue;
+            const __m512d d = _mm512_cvtepi32_pd(_mm256_cvtepu16_epi32(raw));
+            const __m512d x = _mm512_div_pd(_mm512_mul_pd(d, offset), fx);
+            const __m512d y = _mm512_div_pd(_mm512_mul_pd(d, _mm512_loadu_pd(row_offsets.data() + i)), fy);
+            _mm512_storeu_pd(out.x + k, _mm512_maskz_compress_pd(kept_lanes, x));
+            _mm512_storeu_pd(out.y + k, _mm512_maskz_compress_pd(kept_lanes, y));
+            _mm512_storeu_pd(out.z + k, _mm512_maskz_compress_pd(kept_lanes, d));
+            k += static_cast<std::size_t>(__builtin_popcount(kept_lanes));
+        }
+    }
+}
+#pragma GCC diagnostic pop
 #endif
 
 FaceFit fast_fit_face(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
@@ -889,7 +924,11 @@ FaceFit fast_fit_face(const std::vector<Contour>& selection, const cv::Rect& bou
     const PlaneFitReplica::Points points = replica.start(kept.count);
 #ifdef PALLET_HAVE_AVX2_PASS
     if (vector_pass(pass)) {
-        write_points_avx2(kept, points);
+        if (pass != PixelPass::avx2 && avx512_supported()) {
+            write_points_avx512(kept, points);
+        } else {
+            write_points_avx2(kept, points);
+        }
         return {kept.count, replica.solve()};
     }
 #endif
@@ -1175,6 +1214,7 @@ FrameAnalysis analyse_candidates_fast(const std::vector<Contour>& candidate_cont
                                       PixelPass pass)
 {
     const FaceFitter fit = pass == PixelPass::portable ? fast_fit_face_with<PixelPass::portable>
+                           : pass == PixelPass::avx2   ? fast_fit_face_with<PixelPass::avx2>
                                                        : fast_fit_face_with<PixelPass::automatic>;
     return analyse_candidates(candidate_contours, combined_band_mask, depth, fit);
 }

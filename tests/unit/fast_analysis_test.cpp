@@ -65,6 +65,11 @@ void expect_fast_equals_literal(const cv::Mat& depth, const std::string& what)
     const FrameAnalysis portable = analyse_depth_fast(depth, PixelPass::portable);
     EXPECT_EQ(portable.pose.face_point_count, literal.pose.face_point_count);
     EXPECT_EQ(report_of(portable), report_of(literal));
+    if (avx2_pass_available() && avx512_pass_available()) {
+        const FrameAnalysis avx2 = analyse_depth_fast(depth, PixelPass::avx2);  // not the default here
+        EXPECT_EQ(avx2.pose.face_point_count, literal.pose.face_point_count);
+        EXPECT_EQ(report_of(avx2), report_of(literal));
+    }
 
     const cv::Mat literal_view = make_depth_view(depth);
     const cv::Mat fast_view = fast_depth_view(depth);
