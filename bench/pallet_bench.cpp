@@ -260,9 +260,9 @@ void register_frame(const FrameKind& frame)
         benchmark::DoNotOptimize(report_of(analysis));
         benchmark::DoNotOptimize(draw_result_view(view, analysis));
     });
-    add(kind + "report+view/fast", [=] {
+    add(kind + "report+view/fast", [=] {  // the colours made from the depth image itself
         benchmark::DoNotOptimize(report_of(analysis));
-        benchmark::DoNotOptimize(fast_result_view(view, analysis));
+        benchmark::DoNotOptimize(fast_result_view_of_depth(depth, analysis));
     });
     add(kind + "views/literal", [=] {
         cv::Mat colour;

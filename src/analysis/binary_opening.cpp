@@ -89,6 +89,8 @@ Row bits_of(const std::uint8_t* bytes)
     return r;
 }
 
+}  // namespace
+
 // Eight 0/255 bytes for each pattern of eight bits, bit 0 in the lowest byte.
 const std::array<std::uint64_t, 256>& byte_masks()
 {
@@ -103,8 +105,6 @@ const std::array<std::uint64_t, 256>& byte_masks()
     }();
     return table;
 }
-
-}  // namespace
 
 cv::Mat opened_region(const cv::Mat& mask, const cv::Rect& bounds, const cv::Rect& window)
 {

@@ -1,6 +1,9 @@
 // The non-zero pixels of the candidate region search's filters, found with bit operations.
 #pragma once
 
+#include <array>
+#include <cstdint>
+
 #include <opencv2/core.hpp>
 
 // The region that find_candidate_contours searches is GaussianBlur (3 x 3) of the combined band
@@ -14,3 +17,6 @@
 // every pixel within 3 of `bounds`; the mask (480 x 640 CV_8UC1, 0 or 255) must be 0 outside
 // `bounds`.
 cv::Mat opened_region(const cv::Mat& mask, const cv::Rect& bounds, const cv::Rect& window);
+
+// Eight 0/255 bytes for each pattern of eight bits, bit 0 in the lowest byte.
+const std::array<std::uint64_t, 256>& byte_masks();

@@ -424,21 +424,6 @@ VectorBand vector_band(double low, double high, float margin)
     return {static_cast<float>(centre), in, out};
 }
 
-// Eight 0/255 mask bytes for each 8-bit lane mask, lane 0 in the lowest byte.
-const std::array<std::uint64_t, 256>& byte_masks()
-{
-    static const std::array<std::uint64_t, 256> table = [] {
-        std::array<std::uint64_t, 256> t{};
-        for (unsigned bits = 0; bits < 256; ++bits) {
-            for (unsigned lane = 0; lane < 8; ++lane) {
-                if (bits & (1u << lane)) t[bits] |= std::uint64_t{0xff} << (8 * lane);
-            }
-        }
-        return t;
-    }();
-    return table;
-}
-
 // float_row eight pixels at a time with AVX2 and fused multiply-adds; the same decisions for
 // every pixel it decides (the margin holds for both forms). Groups whose measured pixels are all
 // surely outside the height band are written as zeros without the other two coordinates.
@@ -520,6 +505,30 @@ __attribute__((target("avx2,fma"))) bool float_row_avx2(const FloatPass& f, cons
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// The height test of sixteen pixels: their depths, which are measured, the distance of |z'| from
+// the band's centre, and which are surely outside the band.
+struct HeightBand {
+    __m512 kb, k0, centre, out;
+};
+struct HeightTest {
+    __m512 d;
+    __mmask16 measured;
+    __m512 distance;
+    __mmask16 outside;
+};
+
+__attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma"))) inline HeightTest height_test(
+    const std::uint16_t* depths, const float* ka, const HeightBand& band)
+{
+    const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depths));
+    const __m512 d = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(raw));
+    const __mmask16 measured = _mm512_cmp_ps_mask(d, _mm512_setzero_ps(), _CMP_NEQ_OQ);
+    const __m512 z = _mm512_fmsub_ps(d, _mm512_add_ps(_mm512_loadu_ps(ka), band.kb), band.k0);
+    const __m512 distance = _mm512_abs_ps(_mm512_sub_ps(_mm512_abs_ps(z), band.centre));
+    // Ordered compares: a NaN is neither sure inside nor sure outside.
+    return {d, measured, distance, _mm512_cmp_ps_mask(distance, band.out, _CMP_GT_OQ)};
+}
+
 // float_row_avx2 sixteen pixels at a time with AVX-512: the very same float operations per pixel,
 // so the very same decisions; undecided gets the same bits.
 template <bool zeroed>
@@ -537,21 +546,15 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma"))) bool float_row_avx
     const __m512 x_in = _mm512_set1_ps(bands.x.in), x_out = _mm512_set1_ps(bands.x.out);
     const __m512 y_in = _mm512_set1_ps(bands.y.in), y_out = _mm512_set1_ps(bands.y.out);
     const __m512 z_in = _mm512_set1_ps(bands.z.in), z_out = _mm512_set1_ps(bands.z.out);
-    const __m512 zero = _mm512_setzero_ps();
+    const HeightBand height{kbz, z0, z_centre, z_out};
     // First the height test alone over the whole row, without a branch: most rows (the floor, the
     // far wall) end there.
     std::array<std::uint16_t, 40> candidates;
     unsigned any_candidate = 0;
     for (int g = 0; g < 40; ++g) {
         const int u = 16 * g;
-        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depth_row + u));
-        const __m512 d = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(raw));
-        const __mmask16 measured = _mm512_cmp_ps_mask(d, zero, _CMP_NEQ_OQ);
-        const __m512 z = _mm512_fmsub_ps(d, _mm512_add_ps(_mm512_loadu_ps(f.z.ka.data() + u), kbz), z0);
-        const __m512 tz = _mm512_abs_ps(_mm512_sub_ps(_mm512_abs_ps(z), z_centre));
-        // Ordered compares: a NaN is neither sure inside nor sure outside.
-        const __mmask16 z_outside = _mm512_cmp_ps_mask(tz, z_out, _CMP_GT_OQ);
-        const unsigned candidate = measured & static_cast<unsigned>(~z_outside) & 0xffffu;
+        const HeightTest t = height_test(depth_row + u, f.z.ka.data() + u, height);
+        const unsigned candidate = t.measured & static_cast<unsigned>(~t.outside) & 0xffffu;
         candidates[static_cast<std::size_t>(g)] = static_cast<std::uint16_t>(candidate);
         any_candidate |= candidate;
     }
@@ -568,12 +571,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma"))) bool float_row_avx
             undecided[u / 8 + 1] = 0;
             continue;
         }
-        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depth_row + u));
-        const __m512 d = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(raw));
-        const __mmask16 measured = _mm512_cmp_ps_mask(d, zero, _CMP_NEQ_OQ);
-        const __m512 z = _mm512_fmsub_ps(d, _mm512_add_ps(_mm512_loadu_ps(f.z.ka.data() + u), kbz), z0);
-        const __m512 tz = _mm512_abs_ps(_mm512_sub_ps(_mm512_abs_ps(z), z_centre));
-        const __mmask16 z_outside = _mm512_cmp_ps_mask(tz, z_out, _CMP_GT_OQ);
+        const HeightTest t = height_test(depth_row + u, f.z.ka.data() + u, height);
+        const __m512 d = t.d, tz = t.distance;
+        const __mmask16 measured = t.measured, z_outside = t.outside;
         const __m512 x = _mm512_fmsub_ps(d, _mm512_add_ps(_mm512_loadu_ps(f.x.ka.data() + u), kbx), x0);
         const __m512 tx = _mm512_abs_ps(_mm512_sub_ps(_mm512_abs_ps(x), x_centre));
         const __m512 y = _mm512_fmsub_ps(d, _mm512_add_ps(_mm512_loadu_ps(f.y.ka.data() + u), kby), y0);
@@ -985,6 +985,17 @@ void measured_range_portable(const std::uint16_t* row, int& lo, int& hi)
 }
 
 #ifdef PALLET_HAVE_AVX2_PASS
+// lo and hi from eight lanes of smallest d - 1 and largest d: SSE4.1 finds the smallest of
+// eight, and the largest is the smallest complement.
+__attribute__((target("sse4.1"))) inline void measured_range_of_lanes(__m128i below, __m128i top,
+                                                                   int& lo, int& hi)
+{
+    const int smallest_below = _mm_extract_epi16(_mm_minpos_epu16(below), 0);
+    const int largest = 0xffff - _mm_extract_epi16(_mm_minpos_epu16(_mm_xor_si128(top, _mm_set1_epi16(-1))), 0);
+    lo = largest == 0 ? 1 : smallest_below + 1;
+    hi = largest;
+}
+
 __attribute__((target("avx2"))) void measured_range_avx2(const std::uint16_t* row, int& lo, int& hi)
 {
     const __m256i one = _mm256_set1_epi16(1);
@@ -994,13 +1005,9 @@ __attribute__((target("avx2"))) void measured_range_avx2(const std::uint16_t* ro
         below = _mm256_min_epu16(below, _mm256_sub_epi16(d, one));
         top = _mm256_max_epu16(top, d);
     }
-    // Across the lanes: SSE4.1 finds the smallest of eight; the largest is the smallest complement.
-    const __m128i b = _mm_min_epu16(_mm256_castsi256_si128(below), _mm256_extracti128_si256(below, 1));
-    const __m128i t = _mm_max_epu16(_mm256_castsi256_si128(top), _mm256_extracti128_si256(top, 1));
-    const int smallest_below = _mm_extract_epi16(_mm_minpos_epu16(b), 0);
-    const int largest = 0xffff - _mm_extract_epi16(_mm_minpos_epu16(_mm_xor_si128(t, _mm_set1_epi16(-1))), 0);
-    lo = largest == 0 ? 1 : smallest_below + 1;
-    hi = largest;
+    measured_range_of_lanes(_mm_min_epu16(_mm256_castsi256_si128(below), _mm256_extracti128_si256(below, 1)),
+                            _mm_max_epu16(_mm256_castsi256_si128(top), _mm256_extracti128_si256(top, 1)),
+                            lo, hi);
 }
 
 #pragma GCC diagnostic push
@@ -1018,12 +1025,9 @@ __attribute__((target("avx512f,avx512bw,avx2"))) void measured_range_avx512(cons
     }
     const __m256i b = _mm256_min_epu16(_mm512_castsi512_si256(below), _mm512_extracti64x4_epi64(below, 1));
     const __m256i t = _mm256_max_epu16(_mm512_castsi512_si256(top), _mm512_extracti64x4_epi64(top, 1));
-    const __m128i b2 = _mm_min_epu16(_mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1));
-    const __m128i t2 = _mm_max_epu16(_mm256_castsi256_si128(t), _mm256_extracti128_si256(t, 1));
-    const int smallest_below = _mm_extract_epi16(_mm_minpos_epu16(b2), 0);
-    const int largest = 0xffff - _mm_extract_epi16(_mm_minpos_epu16(_mm_xor_si128(t2, _mm_set1_epi16(-1))), 0);
-    lo = largest == 0 ? 1 : smallest_below + 1;
-    hi = largest;
+    measured_range_of_lanes(_mm_min_epu16(_mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1)),
+                            _mm_max_epu16(_mm256_castsi256_si128(t), _mm256_extracti128_si256(t, 1)),
+                            lo, hi);
 }
 #pragma GCC diagnostic pop
 #endif
