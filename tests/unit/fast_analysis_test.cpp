@@ -76,6 +76,8 @@ void expect_fast_equals_literal(const cv::Mat& depth, const std::string& what)
     EXPECT_TRUE(same_image(fast_view, literal_view));
     EXPECT_TRUE(same_image(fast_result_view(fast_view, fast),
                            draw_result_view(literal_view, literal)));
+    EXPECT_TRUE(same_image(fast_result_view_of_depth(depth, fast),
+                           draw_result_view(literal_view, literal)));
 }
 
 // Every float pass (the portable one, and AVX2 and AVX-512 where this processor has them)
