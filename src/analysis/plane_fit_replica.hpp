@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <Eigen/Core>
+#include <opencv2/core.hpp>
 
 // fit_plane evaluates (A^T A)^-1 A^T w with the matrix library's own product kernels, and the
 // last bits of its result come from their order of summation:
@@ -17,8 +18,8 @@
 //   added in order.
 // No other order gives the same bits: the fit is ill-conditioned enough that a one-pass or a
 // more accurate fit differs from it by up to 1e-11 relative. PlaneFitReplica sums the same terms
-// in the same order without the n x 3 matrix, four blocks side by side in vector lanes: each
-// lane runs one block's sequential sum, which is exactly the library's.
+// in the same order without the n x 3 matrix, four or eight blocks side by side in vector lanes:
+// each lane runs one block's sequential sum, which is exactly the library's.
 class PlaneFitReplica {
 public:
     // Whether the replica covers n points: below 128 points the library forms the products
@@ -38,15 +39,16 @@ public:
     // Makes room for n points (covers(n) must hold); the buffers grow and are kept.
     Points start(std::size_t n);
 
-    // fit_plane of the n points written since start.
+    // fit_plane of the n points written since start, four blocks side by side (AVX2 or the
+    // portable code) or eight (AVX-512); automatic takes the widest this processor runs. Every
+    // form gives the same bits; forcing one this processor cannot run throws cv::Exception.
+    enum class Lanes { automatic, portable, avx2, avx512 };
+    Eigen::Vector3d solve(Lanes lanes);
+    static bool available(Lanes lanes);
     Eigen::Vector3d solve();
-
-    // The same from the portable code only (for comparing the two).
     Eigen::Vector3d solve_portable();
 
 private:
-    Eigen::Vector3d solve(bool vector);
-
     std::size_t n_ = 0;
     std::size_t kc_ = 1;  // points per block of A^T A
     std::vector<double> x_, y_, z_;

@@ -10,9 +10,9 @@
 
 namespace {
 
+// The fit from every form of the replica this processor runs.
 struct FitOf {
-    Eigen::Vector3d vector;
-    Eigen::Vector3d portable;
+    std::vector<Eigen::Vector3d> forms;
 };
 
 FitOf replica_fit(const std::vector<cv::Point3d>& points)
@@ -28,7 +28,12 @@ FitOf replica_fit(const std::vector<cv::Point3d>& points)
     for (std::size_t i = points.size(); i < points.size() + PlaneFitReplica::spare; ++i) {
         buffers.x[i] = buffers.y[i] = buffers.z[i] = 1e6;
     }
-    return {replica.solve(), replica.solve_portable()};
+    FitOf fit;
+    for (const auto lanes : {PlaneFitReplica::Lanes::automatic, PlaneFitReplica::Lanes::portable,
+                             PlaneFitReplica::Lanes::avx2, PlaneFitReplica::Lanes::avx512}) {
+        if (PlaneFitReplica::available(lanes)) fit.forms.push_back(replica.solve(lanes));
+    }
+    return fit;
 }
 
 // Back-projected pixels of a tilted face with noise: the kind of points the face fit gets,
@@ -74,10 +79,11 @@ TEST(PlaneFitReplica, EqualsTheMatrixFitBitForBitAtEverySize)
         const std::vector<cv::Point3d> points = face_points(n, random);
         const Eigen::Vector3d literal = fit_plane(points);
         const FitOf replica = replica_fit(points);
-        EXPECT_TRUE(same_bits(replica.vector, literal))
-            << replica.vector.transpose() << " vs " << literal.transpose();
-        EXPECT_TRUE(same_bits(replica.portable, literal))
-            << replica.portable.transpose() << " vs " << literal.transpose();
+        for (std::size_t form = 0; form < replica.forms.size(); ++form) {
+            EXPECT_TRUE(same_bits(replica.forms[form], literal))
+                << "form " << form << ": " << replica.forms[form].transpose() << " vs "
+                << literal.transpose();
+        }
     }
 }
 
@@ -97,6 +103,9 @@ TEST(PlaneFitReplica, KeepsDegenerateFitsAsTheMatrixFitGivesThem)
         }
         EXPECT_TRUE(same_bits(replica.solve(), fit_plane(line)));
         EXPECT_TRUE(same_bits(replica.solve_portable(), fit_plane(line)));
+        if (PlaneFitReplica::available(PlaneFitReplica::Lanes::avx2)) {
+            EXPECT_TRUE(same_bits(replica.solve(PlaneFitReplica::Lanes::avx2), fit_plane(line)));
+        }
     }
     EXPECT_FALSE(PlaneFitReplica::covers(127));
 }
