@@ -137,13 +137,16 @@ cv::Mat opened_region(const cv::Mat& mask, const cv::Rect& bounds, const cv::Rec
         for (int r = std::max(0, v - 2); r <= std::min(479, v + 2); ++r) all = all & row(blurred, r);
         eroded[static_cast<std::size_t>(v - r0)] = all_of_5(all);
     }
+    const std::array<std::uint64_t, 256>& masks = byte_masks();
+    const auto first_byte = static_cast<std::size_t>(window.x / 8);
+    const auto end_byte = static_cast<std::size_t>((window.x + window.width + 7) / 8);
     for (int v = window.y; v < window.y + window.height; ++v) {
         Row any{};
         for (int r = v - 2; r <= v + 2; ++r) any = any | row(eroded, r);
         const Row opened = any_of_5(any);
-        std::array<std::uint64_t, 80> bytes;  // 640 bytes, eight per entry
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            bytes[i] = byte_masks()[opened[i / 8] >> (8 * (i % 8)) & 0xff];
+        std::array<std::uint64_t, 80> bytes;  // 640 bytes, eight per entry; the window's only
+        for (std::size_t i = first_byte; i < end_byte; ++i) {
+            bytes[i] = masks[opened[i / 8] >> (8 * (i % 8)) & 0xff];
         }
         std::memcpy(region.ptr<std::uint8_t>(v - window.y),
                     reinterpret_cast<const std::uint8_t*>(bytes.data()) + window.x,

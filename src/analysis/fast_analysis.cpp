@@ -747,6 +747,15 @@ __attribute__((target("avx2"))) KeptDepths kept_depths_avx2(const cv::Mat& face_
                 const int zero_bytes = _mm_movemask_epi8(_mm_cmpeq_epi16(rows[t], zero));
                 count += static_cast<std::size_t>(8 - __builtin_popcount(static_cast<unsigned>(zero_bytes)) / 2);
             }
+            const __m128i any = _mm_or_si128(_mm_or_si128(_mm_or_si128(rows[0], rows[1]), _mm_or_si128(rows[2], rows[3])),
+                                             _mm_or_si128(_mm_or_si128(rows[4], rows[5]), _mm_or_si128(rows[6], rows[7])));
+            if (_mm_testz_si128(any, any)) {  // no face point in the block: nothing to turn
+                for (int j = 0; j < columns; ++j) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(kept.data() + (ub + static_cast<std::size_t>(j)) * stride + vb),
+                                     zero);
+                }
+                continue;
+            }
             const __m128i a0 = _mm_unpacklo_epi16(rows[0], rows[1]), a1 = _mm_unpackhi_epi16(rows[0], rows[1]);
             const __m128i a2 = _mm_unpacklo_epi16(rows[2], rows[3]), a3 = _mm_unpackhi_epi16(rows[2], rows[3]);
             const __m128i a4 = _mm_unpacklo_epi16(rows[4], rows[5]), a5 = _mm_unpackhi_epi16(rows[4], rows[5]);
