@@ -811,6 +811,17 @@ void walk_columns(const KeptDepths& kept, PointUse&& point)
     }
 }
 
+// The camera points of the kept depths, in column-major order.
+std::vector<cv::Point3d> points_of(const KeptDepths& kept)
+{
+    std::vector<cv::Point3d> points;
+    points.reserve(kept.count);
+    walk_columns(kept, [&points](int v, int u, std::uint16_t d) {
+        points.push_back(depth_to_point(v, u, d));
+    });
+    return points;
+}
+
 #ifdef PALLET_HAVE_AVX2_PASS
 // For each pattern of four lanes, the float lanes that move the kept doubles to the front.
 const std::array<std::array<std::int32_t, 8>, 16>& packing_orders()
@@ -922,23 +933,21 @@ FaceFit fast_fit_face(const std::vector<Contour>& selection, const cv::Rect& bou
     // The face is filled inside its own bounding rectangle and the inner fills only clear pixels.
     const KeptDepths kept = kept_depths(face_mask, bounding_rect, combined_band_mask, depth, pass);
     if (!PlaneFitReplica::covers(kept.count)) {
-        std::vector<cv::Point3d> face_points;
-        face_points.reserve(kept.count);
-        walk_columns(kept, [&face_points](int v, int u, std::uint16_t d) {
-            face_points.push_back(depth_to_point(v, u, d));
-        });
+        const std::vector<cv::Point3d> face_points = points_of(kept);
         return {face_points.size(), fit_plane(face_points)};
     }
     thread_local PlaneFitReplica replica;
     const PlaneFitReplica::Points points = replica.start(kept.count);
 #ifdef PALLET_HAVE_AVX2_PASS
     if (vector_pass(pass)) {
-        if (pass != PixelPass::avx2 && avx512_supported()) {
+        const bool wide = pass != PixelPass::avx2 && avx512_supported();
+        if (wide) {
             write_points_avx512(kept, points);
         } else {
             write_points_avx2(kept, points);
         }
-        return {kept.count, replica.solve()};
+        return {kept.count, replica.solve(wide ? PlaneFitReplica::Lanes::avx512
+                                               : PlaneFitReplica::Lanes::avx2)};
     }
 #endif
     std::size_t i = 0;
@@ -949,7 +958,7 @@ FaceFit fast_fit_face(const std::vector<Contour>& selection, const cv::Rect& bou
         points.z[i] = p.z;
         ++i;
     });
-    return {kept.count, vector_pass(pass) ? replica.solve() : replica.solve_portable()};
+    return {kept.count, replica.solve_portable()};
 }
 
 // fast_fit_face as a FaceFitter for each pass.
@@ -1173,13 +1182,7 @@ std::vector<cv::Point3d> fast_face_points(const cv::Mat& face_mask, const cv::Re
                                           const cv::Mat& combined_band_mask, const cv::Mat& depth,
                                           PixelPass pass)
 {
-    const KeptDepths kept = kept_depths(face_mask, face_rect, combined_band_mask, depth, pass);
-    std::vector<cv::Point3d> face_points;
-    face_points.reserve(kept.count);
-    walk_columns(kept, [&face_points](int v, int u, std::uint16_t d) {
-        face_points.push_back(depth_to_point(v, u, d));
-    });
-    return face_points;
+    return points_of(kept_depths(face_mask, face_rect, combined_band_mask, depth, pass));
 }
 
 namespace {
