@@ -14,6 +14,7 @@ PalletPose measure_pallet(const std::vector<Contour>& selection, const cv::Rect&
                           const FaceFit& face, const cv::Mat& depth)
 {
     PalletPose pose;
+    pose.face_contour = selection[0];
     pose.bounding_rect = bounding_rect;
     pose.boxes.reserve(selection.size());
     for (const Contour& contour : selection) pose.boxes.push_back(box_corners(contour));
@@ -58,6 +59,7 @@ FrameAnalysis analyse_candidates(const std::vector<Contour>& candidate_contours,
     const cv::Rect bounding_rect = cv::boundingRect(selection[0]);
     if (bounding_rect.width < 201) {  // 200 pixels wide or less is no pallet
         analysis.outcome = PalletOutcome::no_pallet;
+        analysis.pose.face_contour = selection[0];
         analysis.pose.bounding_rect = bounding_rect;
         return analysis;
     }

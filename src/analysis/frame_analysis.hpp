@@ -12,8 +12,10 @@
 
 enum class PalletOutcome { no_contour, no_pallet, pallet_found };
 
-// Meaningful only for PalletOutcome::pallet_found, except bounding_rect, which no_pallet sets.
+// Meaningful only for PalletOutcome::pallet_found, except face_contour and bounding_rect, which
+// no_pallet sets too.
 struct PalletPose {
+    Contour face_contour;                // the largest candidate contour (selection entry 0)
     cv::Rect bounding_rect;              // of the face contour
     std::vector<BoxCorners> boxes;       // one per selection-list entry, in that order
     std::size_t face_point_count = 0;
