@@ -24,11 +24,12 @@ void request_stop(int)
 void run_frame_loop(kv3::pipeline& pipeline, kv3::kv3_error& error)
 {
     bool unusable_frame_reported = false;
+    AnalysisWorkspace workspace;  // the analysis' scratch space, reused by every frame
     bool quit = false;
     while (!quit) {
         kv3::frame_set* frames = wait_for_frame_set(pipeline, error);
         if (frames != nullptr) {
-            process_depth_frame(depth_frame_of(*frames), "DEPTH", unusable_frame_reported);
+            process_depth_frame(depth_frame_of(*frames), "DEPTH", workspace, unusable_frame_reported);
             delete_frame_set(frames);
         }
         const int key = cv::waitKey(1);

@@ -137,13 +137,14 @@ sim::Scene make_scene(const SceneParams& p)
     return scene;
 }
 
-SceneResult evaluate_scene(const SceneParams& params, std::uint64_t base_seed)
+SceneResult evaluate_scene(const SceneParams& params, std::uint64_t base_seed,
+                           AnalysisWorkspace& workspace)
 {
     SceneResult result;
     result.params = params;
     result.seed = scene_seed(params, base_seed);
     const sim::Frame frame = sim::render(make_scene(params), result.seed);
-    result.comparison = compare_with_truth(analyse_depth(frame.depth), frame);
+    result.comparison = compare_with_truth(analyse_depth(frame.depth, workspace), frame);
     return result;
 }
 
@@ -158,9 +159,10 @@ std::vector<SceneResult> run_sweep(const std::vector<SceneParams>& scenes, std::
     std::exception_ptr failure;
     std::mutex failure_mutex;
     const auto work = [&] {
+        AnalysisWorkspace workspace;  // each worker its own
         for (std::size_t i = next++; i < scenes.size() && !failed; i = next++) {
             try {
-                results[i] = evaluate_scene(scenes[i], base_seed);
+                results[i] = evaluate_scene(scenes[i], base_seed, workspace);
             } catch (...) {
                 const std::lock_guard<std::mutex> lock(failure_mutex);
                 if (!failure) failure = std::current_exception();

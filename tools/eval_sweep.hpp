@@ -60,7 +60,8 @@ struct SceneResult {
 };
 
 // Renders one scene, analyses its depth image and compares the result with the truth.
-SceneResult evaluate_scene(const SceneParams& params, std::uint64_t base_seed);
+SceneResult evaluate_scene(const SceneParams& params, std::uint64_t base_seed,
+                           AnalysisWorkspace& workspace);
 
 // Evaluates every scene on `threads` workers; results in scene order, whatever the thread count.
 // `progress` (may be empty) is called on the calling thread now and then with the number done.

@@ -5,6 +5,7 @@
 
 #include "analysis/depth_intake.hpp"
 #include "analysis/fast_views.hpp"
+#include "analysis/result_report.hpp"
 #include "analysis/frame_analysis.hpp"
 #include "tools/scan_inputs.hpp"
 #include "tools/scan_json.hpp"
@@ -91,7 +92,7 @@ void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& sou
     }
 
     const auto begin = std::chrono::steady_clock::now();
-    const FrameAnalysis analysis = analyse_depth(depth);
+    const FrameAnalysis analysis = analyse_depth(depth, run.workspace);
     const auto end = std::chrono::steady_clock::now();
     const double analysis_ms = std::chrono::duration<double, std::milli>(end - begin).count();
 
@@ -102,7 +103,8 @@ void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& sou
     if (!options.views_dir.empty()) {
         const std::string path =
             joined(options.views_dir, unique_view_name(run, view_name, index));
-        save_file(run, path, write_png(path, fast_result_view_of_depth(depth, analysis)));
+        DepthViews views = make_depth_views_fast(depth, run.workspace.grey_levels);
+        save_file(run, path, write_png(path, draw_result_overlay(views.colour_view, analysis)));
     }
     count_analysed(run.tally, analysis.outcome, analysis_ms);
 }

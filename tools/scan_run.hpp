@@ -30,6 +30,7 @@ struct ScanRun {
     std::uint64_t frames_done = 0;
     bool progress_shown = false;
     bool output_failed = false;         // the records cannot be written: the run ends
+    AnalysisWorkspace workspace;        // the analysis' scratch space, reused by every frame
 };
 
 // Analyses one 480 x 640 depth image: records it (--record), writes its record, saves its

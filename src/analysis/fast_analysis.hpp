@@ -1,54 +1,54 @@
-// The per-frame analysis in its fast form: the same masks, contours, outcome, points and views as
-// the stage-by-stage functions, with the per-pixel work fused into one pass over the depth image
-// and the image-wide filters restricted to where the combined band mask has pixels.
+// The stages of the frame in their fast form, in the order analyse_depth runs them: each gives
+// exactly what its literal stage gives, with the image-wide work cut down to where the frame has
+// something to find. Their scratch space is the caller's AnalysisWorkspace.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
-#include "analysis/frame_analysis.hpp"
+#include "analysis/ground_alignment.hpp"
 #include "analysis/range_masks.hpp"
 
-// The combined band mask of a depth image and the bounding box of its non-zero pixels (empty when
-// there are none).
+// The combined band mask and the bounding box of its non-zero pixels (empty when there are
+// none); the mask is zero outside the box.
 struct BandMask {
-    cv::Mat mask;     // 480 x 640 CV_8UC1, 0 or 255
+    cv::Mat mask;  // 480 x 640 CV_8UC1, 0 or 255
     cv::Rect bounds;
 };
 
-// make_combined_band_mask(align_to_ground(depth)) without the aligned point list: each pixel goes
-// depth -> camera point -> aligned point -> the three band tests in one pass. The tests are made in
-// float; a pixel whose float coordinates lie too close to a band edge to decide is recomputed in
-// double exactly as the stage-by-stage form does. The depth image must be 480 x 640 CV_16UC1.
-BandMask fast_combined_band_mask(const cv::Mat& depth);
+// Scratch space of the fast analysis, owned by its caller and reused from frame to frame: one per
+// thread that analyses frames. Its contents between two frames are of no meaning to the caller.
+struct AnalysisWorkspace {
+    std::vector<cv::Point3d> ground_points;
+    BandMask band;
+    cv::Mat face_mask;  // 480 x 640; only the face's bounding rectangle is of the current frame
+    std::vector<cv::Point3d> face_points;
+    std::vector<std::uint8_t> grey_levels;  // the depth view's grey level of each depth value
+};
 
-// Which form of the band pass runs: AVX-512 or AVX2 with FMA where the processor has them
-// (automatic), or one form forced, to compare them. Every form gives the same mask.
-enum class PixelPass { automatic, portable, avx2, avx512 };
-BandMask fast_combined_band_mask(const cv::Mat& depth, PixelPass pass);
+// make_combined_band_mask(align_to_ground(depth)) without the aligned point list. A row whose
+// measured depths all put the pixel surely outside the height band is skipped; every other pixel
+// is tested in single precision against the bands widened and narrowed by a bound on the rounding
+// of that test, and one too close to an edge to be decided that way is aligned and tested exactly
+// as the literal stages do it. band holds the previous frame's mask, or nothing; the depth image
+// must be 480 x 640 CV_16UC1 and ground its ground frame.
+void make_combined_band_mask_fast(const cv::Mat& depth, const GroundFrame& ground, BandMask& band);
 
-// Whether this processor can run PixelPass::avx2, PixelPass::avx512.
-bool avx2_pass_available();
-bool avx512_pass_available();
+// find_candidate_contours(band.mask), filtering and tracing only a window around band.bounds; the
+// contours are in image coordinates and in the same order.
+std::vector<Contour> find_candidate_contours_fast(const BandMask& band);
 
-// find_candidate_contours(band.mask), blurring, opening and tracing only a window around
-// band.bounds; the contours are in image coordinates and in the same order.
-std::vector<Contour> fast_candidate_contours(const BandMask& band);
+// fill_face_mask(selection, 640 x 480) inside face_rect, the bounding rectangle of selection entry
+// 0, where all of the face lies: returns that window of face_mask (480 x 640, made if needed),
+// the only part of it that is written when every inner contour lies in the rectangle too.
+cv::Mat fill_face_mask_fast(const std::vector<Contour>& selection, const cv::Rect& face_rect,
+                            cv::Mat& face_mask);
 
-// gather_face_points(face_mask, combined_band_mask, depth) for a face mask that is zero outside
-// face_rect: the same points in the same column-major order, scanning only face_rect.
-std::vector<cv::Point3d> fast_face_points(const cv::Mat& face_mask, const cv::Rect& face_rect,
-                                          const cv::Mat& combined_band_mask, const cv::Mat& depth,
-                                          PixelPass pass = PixelPass::automatic);
-
-// analyse_candidates(candidate_contours, combined_band_mask, depth), bit for bit: the face is
-// filled in its own rectangle, its points are gathered as fast_face_points gathers them and fitted
-// with PlaneFitReplica (analysis/plane_fit_replica.hpp) without forming the point list.
-// The pass picks the band pass and whether the face code runs its AVX2 or its portable form.
-FrameAnalysis analyse_candidates_fast(const std::vector<Contour>& candidate_contours,
-                                      const cv::Mat& combined_band_mask, const cv::Mat& depth,
-                                      PixelPass pass = PixelPass::automatic);
-
-// analyse_depth_literal's result, computed with the functions above.
-FrameAnalysis analyse_depth_fast(const cv::Mat& depth, PixelPass pass = PixelPass::automatic);
+// gather_face_points(face mask, combined band mask, depth) for a face mask that is zero outside
+// face_window, whose top-left pixel is face_rect's: the same points in the same column-major
+// order, into face_points (its storage is reused).
+void gather_face_points_fast(const cv::Mat& face_window, const cv::Rect& face_rect,
+                             const cv::Mat& combined_band_mask, const cv::Mat& depth,
+                             std::vector<cv::Point3d>& face_points);

@@ -8,6 +8,7 @@
 #include <Eigen/Core>
 #include <opencv2/core.hpp>
 
+#include "analysis/fast_analysis.hpp"
 #include "analysis/pallet_pose.hpp"
 
 enum class PalletOutcome { no_contour, no_pallet, pallet_found };
@@ -32,36 +33,25 @@ struct FrameAnalysis {
     PalletPose pose;
 };
 
-// The whole analysis of one 480 x 640 CV_16UC1 depth image; pure, no output. Any other size or
-// type throws cv::Exception. Runs the fast form (analysis/fast_analysis.hpp).
-FrameAnalysis analyse_depth(const cv::Mat& depth);
-
-// The same analysis composed stage by stage from the literal stage functions: the reference that
-// the fast form is checked against.
-FrameAnalysis analyse_depth_literal(const cv::Mat& depth);
-
-// The camera points of the face (selection entry 0 without the inner entries) that are in the
-// combined band mask and have a depth, in column-major pixel order; bounding_rect is entry 0's.
-std::vector<cv::Point3d> face_points_of(const std::vector<Contour>& selection,
-                                        const cv::Rect& bounding_rect,
-                                        const cv::Mat& combined_band_mask, const cv::Mat& depth);
-
-// How many face points there are and the plane fitted through them (fit_plane).
-struct FaceFit {
-    std::size_t point_count = 0;
-    Eigen::Vector3d plane = Eigen::Vector3d::Zero();
+// The outcome that the candidate contours decide, and the face's selection list.
+struct FaceSelection {
+    PalletOutcome outcome = PalletOutcome::no_contour;  // no candidate: no contour
+    std::vector<Contour> selection;  // entry 0: the face contour; then its inner contours
+    cv::Rect bounding_rect;          // of the face contour; 200 pixels wide or less: no pallet
 };
-using FaceFitter = FaceFit (*)(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
-                               const cv::Mat& combined_band_mask, const cv::Mat& depth);
+FaceSelection select_face(const std::vector<Contour>& candidate_contours);
 
-// The face fit through the stages: fill_face_mask over the whole image, gather_face_points,
-// fit_plane.
-FaceFit fit_face(const std::vector<Contour>& selection, const cv::Rect& bounding_rect,
-                 const cv::Mat& combined_band_mask, const cv::Mat& depth);
+// The frame's analysis once its face is selected: the probe and the outcome, and for a pallet its
+// boxes, centre point, rotation and angles, with the face plane fitted through face_points (read
+// only for a pallet).
+FrameAnalysis analysis_of_face(const cv::Mat& depth, const FaceSelection& face,
+                               const std::vector<cv::Point3d>& face_points);
 
-// The outcome and pose from the candidate contours and the combined band mask of a depth image
-// (the second half of analyse_depth): no contour, no pallet (face 200 pixels wide or less), or
-// the pallet's boxes, centre point, rotation and angles, from the face fit that fit gives.
-FrameAnalysis analyse_candidates(const std::vector<Contour>& candidate_contours,
-                                 const cv::Mat& combined_band_mask, const cv::Mat& depth,
-                                 FaceFitter fit = fit_face);
+// The whole analysis of one 480 x 640 CV_16UC1 depth image, stage by stage with the fast stages
+// (analysis/fast_analysis.hpp); pure, no output, its scratch space in the caller's workspace.
+// Any other size or type throws cv::Exception.
+FrameAnalysis analyse_depth(const cv::Mat& depth, AnalysisWorkspace& workspace);
+
+// The same analysis composed from the literal stage functions: the reference that the fast form
+// is checked against.
+FrameAnalysis analyse_depth_literal(const cv::Mat& depth);

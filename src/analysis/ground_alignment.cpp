@@ -9,17 +9,14 @@ namespace {
 
 // One point per pixel of rows 380..459, columns 240..399, row-major; zero depths stay in the list
 // as (0, 0, 0) and take part in the fit.
-std::vector<cv::Point3d> ground_patch_points(const cv::Mat& depth)
+void ground_patch_points(const cv::Mat& depth, std::vector<cv::Point3d>& ground_points)
 {
-    std::vector<cv::Point3d> ground_points;
-    ground_points.reserve(80 * 160);
+    ground_points.resize(80 * 160);
+    cv::Point3d* out = ground_points.data();
     for (int v = 380; v < 460; ++v) {
         const std::uint16_t* row = depth.ptr<std::uint16_t>(v);
-        for (int u = 240; u < 400; ++u) {
-            ground_points.push_back(depth_to_point(v, u, row[u]));
-        }
+        for (int u = 240; u < 400; ++u) *out++ = depth_to_point(v, u, row[u]);
     }
-    return ground_points;
 }
 
 std::vector<cv::Point3d> camera_points_of(const cv::Mat& depth)
@@ -42,11 +39,10 @@ std::vector<cv::Point3d> camera_points_of(const cv::Mat& depth)
 
 }  // namespace
 
-std::vector<cv::Point3d> align_to_ground(const cv::Mat& depth)
+GroundFrame ground_frame_of(const cv::Mat& depth, std::vector<cv::Point3d>& ground_points)
 {
     CV_Assert(depth.type() == CV_16UC1 && depth.rows == 480 && depth.cols == 640);
-
-    const std::vector<cv::Point3d> ground_points = ground_patch_points(depth);
+    ground_patch_points(depth, ground_points);
 
     const std::uint16_t d0 = depth.at<std::uint16_t>(420, 320);  // row 420, column 320
     const cv::Point3d reference = depth_to_point(420, 320, d0);
@@ -55,18 +51,22 @@ std::vector<cv::Point3d> align_to_ground(const cv::Mat& depth)
     const Eigen::Vector3d ground_plane = fit_plane(ground_points);
     Eigen::Matrix3d R = rotation_onto_z(ground_plane);  // not const: the view needs a writable pointer
     const cv::Mat V = rotation_view(R);                  // reads R transposed
-
-    const std::vector<cv::Point3d> camera_points = camera_points_of(depth);
-
     cv::Mat M(3, 3, CV_64F);
     M = V.inv(cv::DECOMP_LU);  // the inverse of R transposed: R up to rounding
+    return {cv::Point3d(P0(0, 0), P0(1, 0), P0(2, 0)), cv::Matx33d(M)};
+}
 
-    const double x0 = P0(0, 0);
-    const double y0 = P0(1, 0);
-    const double z0 = P0(2, 0);
-    const double m00 = M.at<double>(0, 0), m01 = M.at<double>(0, 1), m02 = M.at<double>(0, 2);
-    const double m10 = M.at<double>(1, 0), m11 = M.at<double>(1, 1), m12 = M.at<double>(1, 2);
-    const double m20 = M.at<double>(2, 0), m21 = M.at<double>(2, 1), m22 = M.at<double>(2, 2);
+std::vector<cv::Point3d> align_to_ground(const cv::Mat& depth)
+{
+    std::vector<cv::Point3d> ground_points;
+    const GroundFrame ground = ground_frame_of(depth, ground_points);
+    const std::vector<cv::Point3d> camera_points = camera_points_of(depth);
+
+    const double x0 = ground.P0.x, y0 = ground.P0.y, z0 = ground.P0.z;
+    const cv::Matx33d& M = ground.M;
+    const double m00 = M(0, 0), m01 = M(0, 1), m02 = M(0, 2);
+    const double m10 = M(1, 0), m11 = M(1, 1), m12 = M(1, 2);
+    const double m20 = M(2, 0), m21 = M(2, 1), m22 = M(2, 2);
 
     std::vector<cv::Point3d> aligned;
     aligned.reserve(480 * 640);

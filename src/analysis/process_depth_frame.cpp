@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include "analysis/depth_intake.hpp"
-#include "analysis/fast_analysis.hpp"
 #include "analysis/fast_views.hpp"
 #include "analysis/frame_analysis.hpp"
 #include "analysis/result_report.hpp"
@@ -33,26 +32,27 @@ void report_unusable_frame(const cv::Mat& depth)
 }
 
 // The road of one 640 x 480 depth image.
-void process_depth_image(const cv::Mat& depth, const char* title)
+void process_depth_image(const cv::Mat& depth, const char* title, AnalysisWorkspace& workspace)
 {
     write_probe(std::cout, depth);
-    FastViews views = fast_views(depth);  // make_depth_view and its colour map, byte for byte
+    // make_depth_view(depth) and its colour map, the result view's base, byte for byte
+    DepthViews views = make_depth_views_fast(depth, workspace.grey_levels);
     cv::namedWindow(title, cv::WINDOW_NORMAL);
     cv::imshow(title, views.depth_view);
-    const FrameAnalysis analysis = analyse_depth(depth);
+    const FrameAnalysis analysis = analyse_depth(depth, workspace);
     write_report(std::cout, analysis, console_text_encoding());
-    cv::imshow("result", fast_result_view(views, analysis));  // no namedWindow: default form
+    cv::imshow("result", draw_result_overlay(views.colour_view, analysis));  // no namedWindow
 }
 
 }  // namespace
 
 void process_depth_frame(const kv3::depth_frame* frame, const char* title,
-                         bool& unusable_frame_reported)
+                         AnalysisWorkspace& workspace, bool& unusable_frame_reported)
 {
     if (frame != nullptr) {
         const cv::Mat depth = depth_image_of(*frame);  // the frame's buffer, no copy
         if (is_analysable(depth)) {
-            process_depth_image(depth, title);
+            process_depth_image(depth, title, workspace);
         } else if (!unusable_frame_reported) {
             report_unusable_frame(depth);
             unusable_frame_reported = true;

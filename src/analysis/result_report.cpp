@@ -160,16 +160,7 @@ cv::Mat draw_result_view(const cv::Mat& depth_view, const FrameAnalysis& analysi
     return draw_result_overlay(result_view, analysis);
 }
 
-void put_text_literal(cv::Mat& image, const std::string& text, cv::Point origin, int font_face,
-                      double font_scale, const cv::Scalar& colour, int thickness, int line_type,
-                      bool bottom_left_origin)
-{
-    cv::putText(image, text, origin, font_face, font_scale, colour, thickness, line_type,
-                bottom_left_origin);
-}
-
-cv::Mat draw_result_overlay(cv::Mat& result_view, const FrameAnalysis& analysis,
-                            TextDrawer draw_text)
+cv::Mat draw_result_overlay(cv::Mat& result_view, const FrameAnalysis& analysis)
 {
     CV_Assert(result_view.type() == CV_8UC3);
     const cv::Scalar red(0, 0, 255);
@@ -180,9 +171,9 @@ cv::Mat draw_result_overlay(cv::Mat& result_view, const FrameAnalysis& analysis,
     if (analysis.outcome != PalletOutcome::pallet_found) return result_view;
 
     for (const BoxCorners& box : analysis.pose.boxes) draw_box(result_view, box);
-    draw_text(result_view, position_text(analysis.pose.centre_point), cv::Point(0, 20),
-              cv::FONT_HERSHEY_SIMPLEX, 0.6, white, 2, cv::LINE_8, false);
-    draw_text(result_view, angle_text(analysis.pose.angles), cv::Point(0, 40),
-              cv::FONT_HERSHEY_SIMPLEX, 0.6, white, 2, cv::LINE_8, false);
+    cv::putText(result_view, position_text(analysis.pose.centre_point), cv::Point(0, 20),
+                cv::FONT_HERSHEY_SIMPLEX, 0.6, white, 2, cv::LINE_8, false);
+    cv::putText(result_view, angle_text(analysis.pose.angles), cv::Point(0, 40),
+                cv::FONT_HERSHEY_SIMPLEX, 0.6, white, 2, cv::LINE_8, false);
     return result_view;
 }

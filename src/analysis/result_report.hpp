@@ -23,21 +23,9 @@ void write_report(std::ostream& out, const FrameAnalysis& analysis, TextEncoding
 // its boxes and the position and angle texts (CV_8UC3).
 cv::Mat draw_result_view(const cv::Mat& depth_view, const FrameAnalysis& analysis);
 
-// Draws one line of text with cv::putText's arguments and pixels.
-using TextDrawer = void (*)(cv::Mat& image, const std::string& text, cv::Point origin,
-                            int font_face, double font_scale, const cv::Scalar& colour,
-                            int thickness, int line_type, bool bottom_left_origin);
-
-// cv::putText itself.
-void put_text_literal(cv::Mat& image, const std::string& text, cv::Point origin, int font_face,
-                      double font_scale, const cv::Scalar& colour, int thickness, int line_type,
-                      bool bottom_left_origin);
-
 // The ground patch box, the reference dot and, for a pallet, its boxes and texts, drawn in place
-// on a colour-mapped view (CV_8UC3) as draw_result_view draws them; returns result_view. The two
-// texts go through draw_text.
-cv::Mat draw_result_overlay(cv::Mat& result_view, const FrameAnalysis& analysis,
-                            TextDrawer draw_text = put_text_literal);
+// on a colour-mapped view (CV_8UC3) as draw_result_view draws them; returns result_view.
+cv::Mat draw_result_overlay(cv::Mat& result_view, const FrameAnalysis& analysis);
 
 // "X:%f Y:%f Z:%f" of the centre point (mm), as drawn on the result view.
 std::string position_text(const cv::Point3d& centre_point);

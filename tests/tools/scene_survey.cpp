@@ -34,6 +34,7 @@ struct Survey {
 Survey survey(const std::string& name, std::uint64_t step)
 {
     Survey result;
+    AnalysisWorkspace workspace;
     for (std::uint64_t n = 1; n <= sim::scene_loop_frames; n += step) {
         const auto start = std::chrono::steady_clock::now();
         const sim::Frame frame = sim::render_scene_frame(name, n);
@@ -41,7 +42,7 @@ Survey survey(const std::string& name, std::uint64_t step)
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         result.render_ms_total += ms;
         result.render_ms_max = std::max(result.render_ms_max, ms);
-        const FrameAnalysis analysis = analyse_depth(frame.depth);
+        const FrameAnalysis analysis = analyse_depth(frame.depth, workspace);
         ++result.counts[static_cast<int>(analysis.outcome)];
         if (analysis.outcome == PalletOutcome::pallet_found && frame.truth.has_pallet &&
             std::abs(analysis.pose.centre_point.x - frame.truth.face_centre.x()) < 150.0 &&
@@ -62,7 +63,8 @@ std::uint64_t picture_frame(const std::string& name)
 bool save_picture(const std::string& folder, const std::string& name)
 {
     const sim::Frame frame = sim::render_scene_frame(name, picture_frame(name));
-    const cv::Mat view = draw_result_view(make_depth_view(frame.depth), analyse_depth(frame.depth));
+    AnalysisWorkspace workspace;
+    const cv::Mat view = draw_result_view(make_depth_view(frame.depth), analyse_depth(frame.depth, workspace));
     const std::string path = folder + "/" + (name.empty() ? "default" : name) + ".png";
     return cv::imwrite(path, view, {cv::IMWRITE_PNG_COMPRESSION, 9});
 }

@@ -80,7 +80,8 @@ TEST(AnglesForNormal, MatchesTheAnalysisRuleAndTheFaceGeometry)
 TEST(CompareWithTruth, SquareOnPalletAt1250IsFoundWithinCentimetres)
 {
     const sim::Frame frame = render_params(square_on_at_1250());
-    const SceneComparison c = compare_with_truth(analyse_depth(frame.depth), frame);
+    AnalysisWorkspace workspace;
+    const SceneComparison c = compare_with_truth(analyse_depth(frame.depth, workspace), frame);
     ASSERT_EQ(c.outcome, PalletOutcome::pallet_found);
     EXPECT_GT(c.face_width_px, 200);
     EXPECT_GT(c.face_point_count, 1000U);
@@ -92,7 +93,8 @@ TEST(CompareWithTruth, SquareOnPalletAt1250IsFoundWithinCentimetres)
 TEST(CompareWithTruth, ErrorColumnsShowAKnownShiftOfTheTruth)
 {
     const sim::Frame frame = render_params(square_on_at_1250());
-    const FrameAnalysis analysis = analyse_depth(frame.depth);
+    AnalysisWorkspace workspace;
+    const FrameAnalysis analysis = analyse_depth(frame.depth, workspace);
     const SceneComparison base = compare_with_truth(analysis, frame);
     ASSERT_EQ(base.outcome, PalletOutcome::pallet_found);
 

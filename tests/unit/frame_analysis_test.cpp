@@ -25,6 +25,16 @@ cv::Mat full_mask()
     return cv::Mat(480, 640, CV_8UC1, cv::Scalar(255));
 }
 
+// The second half of the literal recipe, from the candidate contours on.
+FrameAnalysis analyse_candidates(const std::vector<Contour>& candidate_contours,
+                                 const cv::Mat& combined_band_mask, const cv::Mat& depth)
+{
+    const FaceSelection face = select_face(candidate_contours);
+    if (face.outcome != PalletOutcome::pallet_found) return analysis_of_face(depth, face, {});
+    const cv::Mat face_mask = fill_face_mask(face.selection, depth.size());
+    return analysis_of_face(depth, face, gather_face_points(face_mask, combined_band_mask, depth));
+}
+
 }  // namespace
 
 TEST(AnalyseCandidates, OutcomeOrderAndWidthLimit)
@@ -108,14 +118,18 @@ TEST(AnalyseCandidates, NoFacePointsGivesMinusIdentityReport)
 
 TEST(AnalyseDepth, RefusesAnotherSizeOrType)
 {
-    EXPECT_THROW(analyse_depth(cv::Mat::zeros(240, 320, CV_16UC1)), cv::Exception);
-    EXPECT_THROW(analyse_depth(cv::Mat::zeros(480, 640, CV_8UC1)), cv::Exception);
-    EXPECT_THROW(analyse_depth(cv::Mat()), cv::Exception);
+    AnalysisWorkspace workspace;
+    for (const cv::Mat& wrong : {cv::Mat(cv::Mat::zeros(240, 320, CV_16UC1)),
+                                 cv::Mat(cv::Mat::zeros(480, 640, CV_8UC1)), cv::Mat()}) {
+        EXPECT_THROW(analyse_depth(wrong, workspace), cv::Exception);
+        EXPECT_THROW(analyse_depth_literal(wrong), cv::Exception);
+    }
 }
 
 TEST(AnalyseDepth, NoMeasurementIsNoContour)
 {
-    const FrameAnalysis analysis = analyse_depth(cv::Mat::zeros(480, 640, CV_16UC1));
+    AnalysisWorkspace workspace;
+    const FrameAnalysis analysis = analyse_depth(cv::Mat::zeros(480, 640, CV_16UC1), workspace);
     EXPECT_EQ(analysis.outcome, PalletOutcome::no_contour);
     EXPECT_EQ(analysis.probe_depth, 0);
 }

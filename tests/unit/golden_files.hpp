@@ -2,10 +2,14 @@
 // when PALLET_UPDATE_GOLDEN=1 is set; otherwise a missing or different file fails the test.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -37,6 +41,42 @@ inline void expect_text(const std::string& name, const std::string& actual)
     std::ostringstream expected;
     expected << in.rdbuf();
     EXPECT_EQ(actual, expected.str()) << "differs from " << name;
+}
+
+// A report text cut into its numbers and the text between them, in order.
+inline std::vector<std::string> report_tokens(const std::string& text)
+{
+    static const std::regex number(R"([-+]?[0-9]+(\.[0-9]+)?([eE][-+]?[0-9]+)?)");
+    std::vector<std::string> tokens;
+    for (std::sregex_token_iterator it(text.begin(), text.end(), number, {-1, 0}), end; it != end; ++it) {
+        tokens.push_back(*it);
+    }
+    return tokens;
+}
+
+// A report text against its golden file. On x86-64 every byte must match; elsewhere (aarch64,
+// whose libm may round a last bit differently) each number may differ by 1e-9 of its size.
+inline void expect_report(const std::string& name, const std::string& actual)
+{
+#if defined(__x86_64__)
+    expect_text(name, actual);
+#else
+    if (updating()) return expect_text(name, actual);
+    std::ifstream in(path_of(name), std::ios::binary);
+    ASSERT_TRUE(in.good()) << name << " is missing";
+    std::ostringstream expected;
+    expected << in.rdbuf();
+    const std::vector<std::string> want = report_tokens(expected.str()), got = report_tokens(actual);
+    ASSERT_EQ(got.size(), want.size()) << name << ":\n" << actual;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        if (i % 2 == 0) {  // text between numbers
+            EXPECT_EQ(got[i], want[i]) << name;
+            continue;
+        }
+        const double w = std::stod(want[i]);
+        EXPECT_NEAR(std::stod(got[i]), w, 1e-9 * std::max(1.0, std::abs(w))) << name;
+    }
+#endif
 }
 
 inline void expect_image(const std::string& name, const cv::Mat& actual)

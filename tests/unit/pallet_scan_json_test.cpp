@@ -120,9 +120,11 @@ TEST(PalletScanJson, RecordsEqualTheLibraryCallOnEveryFrame)
     ASSERT_EQ(records.size(), files.size());
 
     std::array<int, 3> outcomes{};
+    AnalysisWorkspace workspace;
     for (std::size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(files[i].filename().string());
-        const FrameAnalysis expected = analyse_depth(cv::imread(files[i].string(), cv::IMREAD_UNCHANGED));
+        const FrameAnalysis expected =
+            analyse_depth(cv::imread(files[i].string(), cv::IMREAD_UNCHANGED), workspace);
         EXPECT_EQ(records[i]["source"], files[i].string());
         EXPECT_EQ(records[i]["index"], i + 1);
         EXPECT_GE(records[i]["analysis_ms"].get<double>(), 0.0);

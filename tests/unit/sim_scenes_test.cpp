@@ -24,9 +24,10 @@ std::vector<Sampled> analyse_frames(const std::string& name, std::uint64_t first
                                     std::uint64_t last, std::uint64_t step)
 {
     std::vector<Sampled> samples;
+    AnalysisWorkspace workspace;
     for (std::uint64_t n = first; n <= last; n += step) {
         const sim::Frame frame = sim::render_scene_frame(name, n);
-        const FrameAnalysis analysis = analyse_depth(frame.depth);
+        const FrameAnalysis analysis = analyse_depth(frame.depth, workspace);
         const bool on_pallet =
             analysis.outcome == PalletOutcome::pallet_found && frame.truth.has_pallet &&
             std::abs(analysis.pose.centre_point.x - frame.truth.face_centre.x()) < 150.0 &&
