@@ -63,18 +63,16 @@ DepthViews make_depth_views_fast(const cv::Mat& depth, std::vector<std::uint8_t>
     cv::Mat levels(ramp.size(), CV_8UC1, grey_levels.data());
     make_depth_view(ramp).copyTo(levels);  // into grey_levels: same size and type
 
-    const std::array<std::uint32_t, 256>& jet = jet_colours();
     const std::uint16_t* in = values.ptr<std::uint16_t>();
     const std::uint8_t* grey_of = grey_levels.data();
     std::uint8_t* grey = views.depth_view.ptr<std::uint8_t>();
+    const std::size_t total = values.total();
+    for (std::size_t i = 0; i < total; ++i) grey[i] = grey_of[in[i] - lo];
+    const std::array<std::uint32_t, 256>& jet = jet_colours();
     std::uint8_t* colour = views.colour_view.ptr<std::uint8_t>();
-    const std::size_t last = values.total() - 1;
-    for (std::size_t i = 0; i < last; ++i) {
-        const std::uint8_t g = grey_of[in[i] - lo];
-        grey[i] = g;
-        std::memcpy(colour + 3 * i, &jet[g], 4);  // the spare byte is overwritten by pixel i + 1
+    for (std::size_t i = 0; i + 1 < total; ++i) {
+        std::memcpy(colour + 3 * i, &jet[grey[i]], 4);  // the fourth byte is pixel i + 1's
     }
-    grey[last] = grey_of[in[last] - lo];
-    std::memcpy(colour + 3 * last, &jet[grey[last]], 3);
+    std::memcpy(colour + 3 * (total - 1), &jet[grey[total - 1]], 3);
     return views;
 }
