@@ -6,6 +6,7 @@
 #include "analysis/depth_intake.hpp"
 #include "analysis/fast_views.hpp"
 #include "analysis/frame_analysis.hpp"
+#include "sim/depth_png.hpp"
 #include "tools/scan_inputs.hpp"
 #include "tools/scan_json.hpp"
 
@@ -115,8 +116,8 @@ void scan_files(ScanRun& run)
     for (std::uint64_t i = 0; i < run.frames_expected; ++i) {
         if (*run.stop_requested != 0 || run.output_failed) break;
         const InputFile& file = files[i];
-        const DepthRead read = file.error.empty() ? read_depth_png(file.path)
-                                                   : DepthRead{{}, file.error};
+        const sim::DepthPngRead read = file.error.empty() ? sim::read_depth_png(file.path)
+                                                           : sim::DepthPngRead{{}, file.error};
         if (!read.error.empty()) {
             ++run.tally.failed_inputs;
             report_problem(run, "pallet_scan: " + file.path + ": " + read.error + ", skipped");
