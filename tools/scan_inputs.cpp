@@ -9,6 +9,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "sim/depth_png.hpp"
+#include "tools/scan_output.hpp"
 
 namespace fs = std::filesystem;
 
@@ -46,13 +47,13 @@ std::vector<InputFile> list_input_files(const std::vector<std::string>& inputs)
 
 std::string write_png(const std::string& path, const cv::Mat& image)
 {
-    bool written = false;
+    std::vector<unsigned char> bytes;
     try {
-        written = cv::imwrite(path, image);
+        if (!cv::imencode(".png", image, bytes)) return "cannot encode the PNG";
     } catch (const cv::Exception& e) {
-        return std::string("cannot write the PNG: ") + e.what();
+        return std::string("cannot encode the PNG: ") + e.what();
     }
-    return written ? std::string() : "cannot write the PNG";
+    return write_whole_file(path, bytes);
 }
 
 std::string write_depth_png(const std::string& path, const cv::Mat& depth)

@@ -21,7 +21,8 @@ struct InputFile {
 // when it is read.
 std::vector<InputFile> list_input_files(const std::vector<std::string>& inputs);
 
-// Writes a CV_16UC1 image as a 16-bit grey PNG; returns the error text, empty on success.
+// Writes a CV_16UC1 image as a 16-bit grey PNG; returns the error text, empty on success. Like
+// write_png, it leaves no partial file behind.
 std::string write_depth_png(const std::string& path, const cv::Mat& depth);
 
 // Writes any image as a PNG; returns the error text, empty on success.

@@ -9,6 +9,7 @@
 #include "sim/depth_png.hpp"
 #include "tools/scan_inputs.hpp"
 #include "tools/scan_json.hpp"
+#include "tools/scan_output.hpp"
 
 namespace {
 
@@ -28,19 +29,27 @@ std::string joined(const std::string& dir, const std::string& name)
 
 void write_record(ScanRun& run, const std::string& record)
 {
-    run.out->write(record.data(), static_cast<std::streamsize>(record.size()));
-    run.out->flush();
-    if (!*run.out) {
-        report_problem(run, "pallet_scan: cannot write the output; stopping");
-        run.output_failed = true;
+    const RecordWrite write = write_whole_record(run.out_fd, record, *run.stop_requested);
+    if (write.end == WriteEnd::written) {
+        ++run.records_written;
+        return;
     }
+    if (write.end == WriteEnd::stopped) return;  // the loop ends on the stop request itself
+    run.output_failed = true;
+    const std::uint64_t whole = run.records_written;
+    report_problem(run, "pallet_scan: cannot write the output (" + write.error +
+                            "); stopping after " + std::to_string(whole) +
+                            (whole == 1 ? " whole record" : " whole records"));
 }
 
-void save_file(ScanRun& run, const std::string& path, const std::string& error)
+void save_file(ScanRun& run, const std::string& path, const std::string& error, bool& said)
 {
     if (error.empty()) return;
     ++run.tally.failed_writes;
-    report_problem(run, "pallet_scan: " + path + ": " + error);
+    if (said) return;
+    said = true;
+    report_problem(run, "pallet_scan: " + path + ": " + error +
+                            "; later failures in that folder are counted, not said");
 }
 
 }  // namespace
@@ -88,7 +97,7 @@ void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& sou
     const ScanOptions& options = run.options;
     if (!options.record_dir.empty()) {
         const std::string path = joined(options.record_dir, indexed_frame_name(index));
-        save_file(run, path, write_depth_png(path, depth));
+        save_file(run, path, write_depth_png(path, depth), run.record_failure_said);
     }
 
     const auto begin = std::chrono::steady_clock::now();
@@ -103,7 +112,8 @@ void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& sou
     if (!options.views_dir.empty()) {
         const std::string path =
             joined(options.views_dir, unique_view_name(run, view_name, index));
-        save_file(run, path, write_png(path, fast_result_view_of_depth(depth, analysis)));
+        save_file(run, path, write_png(path, fast_result_view_of_depth(depth, analysis)),
+                  run.view_failure_said);
     }
     count_analysed(run.tally, analysis.outcome, analysis_ms);
 }
