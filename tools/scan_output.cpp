@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +26,19 @@ std::string cut_back(int fd, off_t record_start)
     return {};
 }
 
+// Where a record written now begins in a regular file, -1 for any other output (a pipe, a
+// terminal, a socket, a device): nothing to cut back there. An output opened for appending
+// (>>) writes at the file's end whatever its offset says, and its offset is 0 until the first
+// write.
+off_t record_start_of(int fd)
+{
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1 && (flags & O_APPEND) != 0) return status.st_size;
+    return ::lseek(fd, 0, SEEK_CUR);
+}
+
 bool waits_for_reader(int error_number)
 {
     return error_number == EINTR || error_number == EAGAIN || error_number == EWOULDBLOCK;
@@ -36,7 +50,7 @@ RecordWrite write_whole_record(int fd, const std::string& record,
                                const volatile std::sig_atomic_t& stop_requested)
 {
     using clock = std::chrono::steady_clock;
-    const off_t record_start = ::lseek(fd, 0, SEEK_CUR);  // -1: a pipe, terminal or socket
+    const off_t record_start = record_start_of(fd);
     const char* data = record.data();
     std::size_t done = 0;
     bool stop_seen = false;

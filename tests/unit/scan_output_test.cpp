@@ -119,6 +119,26 @@ TEST(ScanOutput, AFileThatFillsUpEndsWithTheLastWholeRecord)
     fs::remove_all(dir);
 }
 
+TEST(ScanOutput, AnAppendedFileKeepsWhatItHeldBefore)
+{
+    const fs::path dir = fresh_dir("append");
+    const std::string before = "{\"kept\":1}\n";
+    std::ofstream(dir / "out.jsonl", std::ios::binary) << before;
+    // As `>> out.jsonl` opens it: the offset is 0 until the first write goes to the end.
+    const int fd = ::open((dir / "out.jsonl").c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    RecordWrite write;
+    {
+        const FileSizeLimit limit(before.size() + 100);
+        const volatile std::sig_atomic_t no_stop = 0;
+        write = write_whole_record(fd, std::string(300, 'r') + "\n", no_stop);
+    }
+    ::close(fd);
+    EXPECT_EQ(write.end, WriteEnd::failed);
+    EXPECT_EQ(file_text(dir / "out.jsonl"), before);
+    fs::remove_all(dir);
+}
+
 TEST(ScanOutput, AFullDeviceTakesNothingAndSaysWhy)
 {
     const int fd = ::open("/dev/full", O_WRONLY);
