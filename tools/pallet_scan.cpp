@@ -1,11 +1,14 @@
 // pallet_scan: the pallet analysis without windows, on recorded depth frames or the live camera.
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include "tools/scan_camera.hpp"
@@ -21,6 +24,48 @@ volatile std::sig_atomic_t stop_requested = 0;  // set by Ctrl-C or SIGTERM
 extern "C" void request_stop(int)
 {
     stop_requested = 1;
+}
+
+// Without SA_RESTART: a write waiting on a reader that does not read returns, and the stop
+// request is seen.
+void catch_stop_signals()
+{
+    struct sigaction action {};
+    action.sa_handler = request_stop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);  // a closed pipe shows as a failed write, not a dead process
+    std::signal(SIGXFSZ, SIG_IGN);  // so does a file size limit (ulimit -f)
+}
+
+// A closed standard stream gets /dev/null, so that no file opened later takes its number:
+// records meant for a closed standard output would land in a recorded frame. Standard output
+// is opened for reading only, so writing records to it fails as it should.
+void fill_closed_standard_streams()
+{
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int opened = ::open("/dev/null", fd == STDERR_FILENO ? O_WRONLY : O_RDONLY);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
+
+// Opens --output for the records; sets error (with the system's reason) when it cannot.
+int open_output(const std::string& path, std::string& error)
+{
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR && stop_requested == 0);  // a pipe waits for its reader
+    if (fd < 0 && stop_requested == 0)
+        error = path + ": cannot open for writing: " +
+                std::error_code(errno, std::generic_category()).message();
+    return fd;
 }
 
 int usage_error(const std::string& text)
@@ -60,24 +105,22 @@ int main(int argc, char** argv)
     }
     if (!parsed.error.empty()) return usage_error(parsed.error);
 
+    fill_closed_standard_streams();
+    catch_stop_signals();
     ScanRun run;
     run.options = parsed.options;
     const std::string dir_error = prepare_output_dirs(run.options);
     if (!dir_error.empty()) return usage_error(dir_error);
-    std::ofstream output_file;
     if (!run.options.output_path.empty()) {
-        output_file.open(run.options.output_path, std::ios::binary | std::ios::trunc);
-        if (!output_file) return usage_error(run.options.output_path + ": cannot open for writing");
+        std::string output_error;
+        run.out_fd = open_output(run.options.output_path, output_error);
+        if (stop_requested != 0) return 130;
+        if (run.out_fd < 0) return usage_error(output_error);
     }
-    run.out = output_file.is_open() ? static_cast<std::ostream*>(&output_file) : &std::cout;
     run.messages = &std::cerr;
     run.encoding = console_text_encoding();
     run.stop_requested = &stop_requested;
     run.show_progress = isatty(STDERR_FILENO) == 1;
-
-    std::signal(SIGINT, request_stop);
-    std::signal(SIGTERM, request_stop);
-    std::signal(SIGPIPE, SIG_IGN);  // a closed pipe shows as a failed write, not a dead process
 
     if (run.options.camera) {
         const std::string camera_error = scan_camera(run);

@@ -1,66 +1,31 @@
 #include "tools/scan_inputs.hpp"
 
-#include <algorithm>
-#include <array>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "sim/depth_png.hpp"
+#include "tools/scan_output.hpp"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-// ".png" in lower case only: the frames a folder yields here are the ones the stand-in camera
-// replays from it, in the same (bytewise name) order.
-bool has_png_extension(const fs::path& path)
-{
-    return path.extension() == ".png";
-}
 
 // The PNG files of a folder in file-name order.
 std::vector<InputFile> list_folder(const std::string& dir)
 {
     std::error_code ec;
-    std::vector<fs::path> files;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code type_ec;
-        if (it->is_regular_file(type_ec) && has_png_extension(it->path()))
-            files.push_back(it->path());
-    }
+    const std::vector<std::string> files = sim::depth_png_files(dir, ec);
     if (ec) return {{dir, "cannot list the folder: " + ec.message()}};
     if (files.empty()) return {{dir, "the folder holds no .png file"}};
-    std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
-        return a.filename().string() < b.filename().string();
-    });
     std::vector<InputFile> listed;
     listed.reserve(files.size());
-    for (const fs::path& file : files) listed.push_back({file.string(), {}});
+    for (const std::string& file : files) listed.push_back({file, {}});
     return listed;
-}
-
-bool starts_with_png_signature(const std::string& path)
-{
-    constexpr std::array<unsigned char, 8> signature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::ifstream in(path, std::ios::binary);
-    std::array<char, 8> head{};
-    in.read(head.data(), head.size());
-    return in.gcount() == static_cast<std::streamsize>(head.size()) &&
-           std::equal(head.begin(), head.end(), signature.begin(),
-                      [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; });
-}
-
-std::string describe_type(const cv::Mat& image)
-{
-    const int bits = image.depth() == CV_8U || image.depth() == CV_8S ? 8
-                     : image.depth() == CV_16U || image.depth() == CV_16S ? 16
-                                                                           : 32;
-    return std::to_string(bits) + "-bit, " + std::to_string(image.channels()) +
-           (image.channels() == 1 ? " channel" : " channels");
 }
 
 }  // namespace
@@ -80,37 +45,15 @@ std::vector<InputFile> list_input_files(const std::vector<std::string>& inputs)
     return files;
 }
 
-DepthRead read_depth_png(const std::string& path)
-{
-    std::error_code ec;
-    if (!fs::exists(path, ec)) return {{}, "no such file"};
-    if (!fs::is_regular_file(path, ec)) return {{}, "not a regular file"};
-    if (::access(path.c_str(), R_OK) != 0) return {{}, "cannot be read"};
-    if (!starts_with_png_signature(path)) return {{}, "not a PNG file"};
-    cv::Mat image;
-    try {
-        image = cv::imread(path, cv::IMREAD_UNCHANGED);
-    } catch (const cv::Exception&) {
-        image.release();
-    }
-    if (image.empty()) return {{}, "a damaged PNG file"};
-    if (image.type() != CV_16UC1)
-        return {{}, "not a 16-bit single-channel PNG (" + describe_type(image) + ")"};
-    if (image.cols != 640 || image.rows != 480)
-        return {{}, "not 640 x 480 (" + std::to_string(image.cols) + " x " +
-                        std::to_string(image.rows) + ")"};
-    return {image, {}};
-}
-
 std::string write_png(const std::string& path, const cv::Mat& image)
 {
-    bool written = false;
+    std::vector<unsigned char> bytes;
     try {
-        written = cv::imwrite(path, image);
+        if (!cv::imencode(".png", image, bytes)) return "cannot encode the PNG";
     } catch (const cv::Exception& e) {
-        return std::string("cannot write the PNG: ") + e.what();
+        return std::string("cannot encode the PNG: ") + e.what();
     }
-    return written ? std::string() : "cannot write the PNG";
+    return write_whole_file(path, bytes);
 }
 
 std::string write_depth_png(const std::string& path, const cv::Mat& depth)

@@ -1,4 +1,5 @@
 // The files pallet_scan reads and writes: input discovery, 16-bit PNG depth frames, output folders.
+// The frames themselves are read by sim::read_depth_png, as the stand-in camera's replay reads them.
 #pragma once
 
 #include <cstdint>
@@ -14,20 +15,14 @@ struct InputFile {
     std::string error;
 };
 
-// Expands the command-line inputs: a folder becomes its regular files ending in ".png" (lower
-// case, as the stand-in camera's replay), sorted by file name; anything else stays as given, to be checked when it is read.
+// Expands the command-line inputs: a folder becomes the entries that the stand-in camera's replay
+// would play from it (names ending in ".png", folders left out, a pipe or a broken link kept so
+// that reading it reports it), sorted by file name; anything else stays as given, to be checked
+// when it is read.
 std::vector<InputFile> list_input_files(const std::vector<std::string>& inputs);
 
-// A depth frame read from a file, or why it cannot be one.
-struct DepthRead {
-    cv::Mat depth;      // 480 x 640 CV_16UC1 when `error` is empty
-    std::string error;  // e.g. "not a PNG file"
-};
-
-// Reads a PNG that must be 16-bit, single channel and 640 x 480.
-DepthRead read_depth_png(const std::string& path);
-
-// Writes a CV_16UC1 image as a 16-bit grey PNG; returns the error text, empty on success.
+// Writes a CV_16UC1 image as a 16-bit grey PNG; returns the error text, empty on success. Like
+// write_png, it leaves no partial file behind.
 std::string write_depth_png(const std::string& path, const cv::Mat& depth);
 
 // Writes any image as a PNG; returns the error text, empty on success.

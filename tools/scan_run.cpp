@@ -7,8 +7,10 @@
 #include "analysis/fast_views.hpp"
 #include "analysis/result_report.hpp"
 #include "analysis/frame_analysis.hpp"
+#include "sim/depth_png.hpp"
 #include "tools/scan_inputs.hpp"
 #include "tools/scan_json.hpp"
+#include "tools/scan_output.hpp"
 
 namespace {
 
@@ -28,19 +30,27 @@ std::string joined(const std::string& dir, const std::string& name)
 
 void write_record(ScanRun& run, const std::string& record)
 {
-    run.out->write(record.data(), static_cast<std::streamsize>(record.size()));
-    run.out->flush();
-    if (!*run.out) {
-        report_problem(run, "pallet_scan: cannot write the output; stopping");
-        run.output_failed = true;
+    const RecordWrite write = write_whole_record(run.out_fd, record, *run.stop_requested);
+    if (write.end == WriteEnd::written) {
+        ++run.records_written;
+        return;
     }
+    if (write.end == WriteEnd::stopped) return;  // the loop ends on the stop request itself
+    run.output_failed = true;
+    const std::uint64_t whole = run.records_written;
+    report_problem(run, "pallet_scan: cannot write the output (" + write.error +
+                            "); stopping after " + std::to_string(whole) +
+                            (whole == 1 ? " whole record" : " whole records"));
 }
 
-void save_file(ScanRun& run, const std::string& path, const std::string& error)
+void save_file(ScanRun& run, const std::string& path, const std::string& error, bool& said)
 {
     if (error.empty()) return;
     ++run.tally.failed_writes;
-    report_problem(run, "pallet_scan: " + path + ": " + error);
+    if (said) return;
+    said = true;
+    report_problem(run, "pallet_scan: " + path + ": " + error +
+                            "; later failures in that folder are counted, not said");
 }
 
 }  // namespace
@@ -88,7 +98,7 @@ void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& sou
     const ScanOptions& options = run.options;
     if (!options.record_dir.empty()) {
         const std::string path = joined(options.record_dir, indexed_frame_name(index));
-        save_file(run, path, write_depth_png(path, depth));
+        save_file(run, path, write_depth_png(path, depth), run.record_failure_said);
     }
 
     const auto begin = std::chrono::steady_clock::now();
@@ -104,7 +114,8 @@ void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& sou
         const std::string path =
             joined(options.views_dir, unique_view_name(run, view_name, index));
         DepthViews views = make_depth_views_fast(depth, run.workspace.grey_levels);
-        save_file(run, path, write_png(path, draw_result_overlay(views.colour_view, analysis)));
+        save_file(run, path, write_png(path, draw_result_overlay(views.colour_view, analysis)),
+                  run.view_failure_said);
     }
     count_analysed(run.tally, analysis.outcome, analysis_ms);
 }
@@ -117,8 +128,8 @@ void scan_files(ScanRun& run)
     for (std::uint64_t i = 0; i < run.frames_expected; ++i) {
         if (*run.stop_requested != 0 || run.output_failed) break;
         const InputFile& file = files[i];
-        const DepthRead read = file.error.empty() ? read_depth_png(file.path)
-                                                   : DepthRead{{}, file.error};
+        const sim::DepthPngRead read = file.error.empty() ? sim::read_depth_png(file.path)
+                                                           : sim::DepthPngRead{{}, file.error};
         if (!read.error.empty()) {
             ++run.tally.failed_inputs;
             report_problem(run, "pallet_scan: " + file.path + ": " + read.error + ", skipped");

@@ -17,7 +17,7 @@
 // Everything one run writes to and counts in.
 struct ScanRun {
     ScanOptions options;
-    std::ostream* out = nullptr;        // the records
+    int out_fd = 1;                     // the records: standard output or --output
     std::ostream* messages = nullptr;   // problems, progress and summary (standard error)
     TextEncoding encoding = TextEncoding::utf8;     // of --format console
     const volatile std::sig_atomic_t* stop_requested = nullptr;  // checked between frames
@@ -30,11 +30,16 @@ struct ScanRun {
     std::uint64_t frames_done = 0;
     bool progress_shown = false;
     bool output_failed = false;         // the records cannot be written: the run ends
+    std::uint64_t records_written = 0;  // whole records in the output
+    bool record_failure_said = false;   // --record and --save-views: the first failed file
+    bool view_failure_said = false;     // of each folder is said, later ones only counted
     AnalysisWorkspace workspace;        // the analysis' scratch space, reused by every frame
 };
 
 // Analyses one 480 x 640 depth image: records it (--record), writes its record, saves its
-// result view (--save-views) and counts it. `index` counts from 1.
+// result view (--save-views) and counts it. `index` counts from 1. A record that cannot be
+// written whole ends the run (output_failed), with one line that says how many records the
+// output holds; a stop request during the write ends it without a line.
 void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& source,
                       std::uint64_t index, const std::string& view_name);
 

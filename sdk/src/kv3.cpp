@@ -7,9 +7,8 @@
 #include "trace.hpp"
 
 #include <kv3/kv3.hpp>
+#include <sim/depth_png.hpp>
 #include <sim/intrinsics.hpp>
-
-#include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
 #include <array>
@@ -70,26 +69,13 @@ cv::Mat half_size(const cv::Mat& depth)
 }
 
 // A recorded frame, or nothing (and one line on standard error) when the file is not a
-// 640 x 480 single-channel 16-bit image.
+// 640 x 480 single-channel 16-bit PNG.
 std::optional<cv::Mat> read_recorded_frame(const std::string& path)
 {
-    cv::Mat depth;
-    try {
-        depth = cv::imread(path, cv::IMREAD_UNCHANGED);
-    } catch (const cv::Exception&) {
-        depth.release();
-    }
-    std::string problem;
-    if (depth.empty())
-        problem = "cannot be read as an image";
-    else if (depth.type() != CV_16UC1)
-        problem = "is not a single-channel 16-bit image";
-    else if (depth.cols != sim::depth_camera.width || depth.rows != sim::depth_camera.height)
-        problem = "is " + std::to_string(depth.cols) + " x " + std::to_string(depth.rows)
-                  + ", not 640 x 480";
-    if (problem.empty())
-        return depth;
-    std::cerr << "kv3: replay frame " << path << ' ' << problem << ": no depth frame\n"
+    sim::DepthPngRead read = sim::read_depth_png(path);
+    if (read.error.empty())
+        return std::move(read.depth);
+    std::cerr << "kv3: replay frame " << path << ": " << read.error << "; no depth frame\n"
               << std::flush;
     return std::nullopt;
 }

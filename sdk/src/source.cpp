@@ -2,8 +2,8 @@
 
 #include "scene.hpp"
 
-#include <algorithm>
-#include <filesystem>
+#include <sim/depth_png.hpp>
+
 #include <system_error>
 
 namespace kv3::detail {
@@ -15,33 +15,7 @@ bool starts_with(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool ends_with(const std::string& text, const std::string& suffix)
-{
-    return text.size() >= suffix.size()
-           && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 }  // namespace
-
-std::vector<std::string> png_files(const std::string& folder)
-{
-    namespace fs = std::filesystem;
-    std::vector<std::string> names;
-    std::error_code error;
-    if (folder.empty() || !fs::is_directory(folder, error))
-        return {};
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (ends_with(name, ".png") && !it->is_directory(error))
-            names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    std::vector<std::string> paths;
-    paths.reserve(names.size());
-    for (const std::string& name : names)
-        paths.push_back((fs::path(folder) / name).string());
-    return paths;
-}
 
 kv3_error resolve_source(bool is_set, const std::string& value, frame_source& source)
 {
@@ -63,7 +37,9 @@ kv3_error resolve_source(bool is_set, const std::string& value, frame_source& so
         return KV3_ERROR_INVALID_SOURCE;
     source.kind = once ? source_kind::replay_once : source_kind::replay;
     source.folder = value.substr(value.find(':') + 1);
-    source.frames = png_files(source.folder);
+    std::error_code unlisted;  // a missing or unreadable folder holds no frames
+    if (!source.folder.empty())
+        source.frames = sim::depth_png_files(source.folder, unlisted);
     return source.frames.empty() ? KV3_ERROR_SOURCE_NOT_FOUND : KV3_SUCCESS;
 }
 

@@ -14,15 +14,12 @@ struct frame_source {
     source_kind kind = source_kind::scene;
     std::string scene_name;           // scene: "" is the default scene
     std::string folder;               // replay, replay_once
-    std::vector<std::string> frames;  // replay, replay_once: paths of the PNG files, by name
+    std::vector<std::string> frames;  // replay, replay_once: sim::depth_png_files of folder
 };
 
 // Checks the KV3_SOURCE value (unset or empty: the default scene) and fills source from it;
 // returns KV3_SUCCESS, KV3_ERROR_NO_DEVICE ("none"), KV3_ERROR_INVALID_SOURCE (an unknown value or
 // scene name) or KV3_ERROR_SOURCE_NOT_FOUND (a replay folder missing or without PNG files).
 kv3_error resolve_source(bool is_set, const std::string& value, frame_source& source);
-
-// The files of folder whose names end in ".png", sorted by name; empty when folder is missing.
-std::vector<std::string> png_files(const std::string& folder);
 
 }  // namespace kv3::detail

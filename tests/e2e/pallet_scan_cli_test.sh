@@ -2,32 +2,8 @@
 # pallet_scan as a user meets it: bad inputs, usage errors, output folders, the camera with
 # faults, recording and replay, and an interrupted run.
 # Usage: pallet_scan_cli_test.sh BUILD_DIR DATA_DIR
-set -uo pipefail
-scan=$1/pallet_scan
-frames=$2/scan_frames
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-passes=0
-
-check() {  # check NAME COMMAND...: counts a pass or reports a failure
-  local name=$1
-  shift
-  if "$@"; then
-    passes=$((passes + 1))
-  else
-    echo "FAIL: $name" >&2
-    failures=$((failures + 1))
-  fi
-}
-lines() { wc -l < "$1"; }
+source "$(dirname "$0")/scan_lib.sh"
 status_of() { "$@" > "$work/out" 2> "$work/err"; echo $?; }
-
-# Every line is one whole JSON object and the file ends with a line end.
-whole_records() {
-  [ ! -s "$1" ] || [ "$(tail -c 1 "$1" | od -An -c | tr -d ' ')" = '\n' ] || return 1
-  ! grep -v -q -E '^\{"source":.*\}$' "$1"
-}
 
 # --- bad inputs are reported once each, skipped, and fail the run -----------------------------
 cp "$frames/01_pallet_1500.png" "$work/good.png"
@@ -113,5 +89,4 @@ check "interrupted run exits 130" [ "$?" = 130 ]
 check "interrupted output holds whole records" whole_records "$work/live.jsonl"
 check "interrupted run still summarises" grep -q "frames analysed" "$work/live.err"
 
-echo "$passes passed, $failures failed"
-[ "$failures" = 0 ]
+finish
