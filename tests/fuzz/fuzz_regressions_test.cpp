@@ -79,8 +79,9 @@ TEST(FuzzRegressions, SdkSettingsFindings)
         const std::string input(bytes.begin(), bytes.end());
         const std::size_t nul = input.find('\0');
         EXPECT_EQ(check_source_setting(input.substr(0, nul)), "") << file.filename();
-        if (nul != std::string::npos)
+        if (nul != std::string::npos) {
             EXPECT_EQ(check_fault_setting(input.substr(nul + 1)), "") << file.filename();
+        }
     }
 }
 
