@@ -36,7 +36,8 @@ for target in "${targets[@]}"; do
   # bounds the whole process, sanitizer shadow included.
   if ! TMPDIR="$work/tmp" "$build/fuzz_$target" -max_total_time="$seconds" -malloc_limit_mb=128 \
        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/findings/${target}_" \
-       "$work/corpus/$target" "$work/seeds/$target" 2>"$work/$target.log"; then
+       "$work/corpus/$target" "$work/seeds/$target" $(ls -d "tests/fuzz/regressions/$target" 2>/dev/null) \
+       2>"$work/$target.log"; then
     status=1
     echo "fuzz: $target: FINDING, see $work/$target.log and $work/findings/" >&2
   fi

