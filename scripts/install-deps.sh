@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick gnuplot-nox locales
   libx11-dev libpng-dev zlib1g-dev python3
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
