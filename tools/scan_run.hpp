@@ -10,6 +10,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "analysis/dock_pose.hpp"
 #include "analysis/result_report.hpp"
 #include "tools/scan_options.hpp"
 #include "tools/scan_summary.hpp"
@@ -30,6 +31,7 @@ struct ScanRun {
     std::uint64_t frames_done = 0;
     bool progress_shown = false;
     bool output_failed = false;         // the records cannot be written: the run ends
+    DockScratch dock_scratch;           // kept from frame to frame, so that it allocates once
 };
 
 // Analyses one 480 x 640 depth image: records it (--record), writes its record, saves its

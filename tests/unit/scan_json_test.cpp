@@ -45,7 +45,7 @@ TEST(ScanJson, OutcomesWithoutPoseWriteNulls)
 {
     FrameAnalysis analysis = found_by_hand();  // pose values left over must not leak out
     analysis.outcome = PalletOutcome::no_pallet;
-    const json no_pallet = parsed_line(frame_record("a.png", 2, analysis, 1.0));
+    const json no_pallet = parsed_line(frame_record("a.png", 2, analysis, 1.0, DockPose{}, 0.5));
     EXPECT_EQ(no_pallet["outcome"], "no_pallet");
     EXPECT_EQ(no_pallet["bounding_rect"]["width"], 420);
     for (const char* key : {"boxes", "face_point_count", "centre_point", "rotation", "yaw_deg",
@@ -55,7 +55,7 @@ TEST(ScanJson, OutcomesWithoutPoseWriteNulls)
     }
 
     analysis.outcome = PalletOutcome::no_contour;
-    const json no_contour = parsed_line(frame_record("a.png", 3, analysis, 1.0));
+    const json no_contour = parsed_line(frame_record("a.png", 3, analysis, 1.0, DockPose{}, 0.5));
     EXPECT_EQ(no_contour["outcome"], "no_contour");
     EXPECT_TRUE(no_contour["bounding_rect"].is_null());
     EXPECT_TRUE(no_contour["rotation"].is_null());
@@ -74,7 +74,7 @@ TEST(ScanJson, NonFiniteNumbersAndOddNamesStayValidJson)
     analysis.pose.boxes[0][2].x = std::numeric_limits<float>::quiet_NaN();
 
     // A file name that is not UTF-8 (Latin-1 e-acute) must not make the record throw.
-    const json record = parsed_line(frame_record("caf\xE9\".png", 4, analysis, nan));
+    const json record = parsed_line(frame_record("caf\xE9\".png", 4, analysis, nan, DockPose{}, nan));
     EXPECT_TRUE(record["centre_point"][0].is_null());
     EXPECT_TRUE(record["centre_point"][1].is_null());
     EXPECT_EQ(record["centre_point"][2], 5.0);
