@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/depth_intake.hpp"
+#include "analysis/dock_pose.hpp"
 #include "analysis/fast_analysis.hpp"
 #include "analysis/fast_views.hpp"
 #include "analysis/frame_analysis.hpp"
@@ -44,6 +46,7 @@ struct FrameKind {
     std::string name;
     cv::Mat depth;
     PalletOutcome expected;
+    sim::Truth truth;
 };
 
 // Dropouts in the ground patch enter the floor fit as points at the camera's centre and tilt the
@@ -59,12 +62,17 @@ std::vector<FrameKind> frame_kinds()
     sim::Scene noisy = sim::pallet_scene(1300.0, 120.0, 12.0);
     noisy.sensor.noise_k_per_mm = 4.0e-6;
     noisy.sensor.dropout_rate = 0.02;
+    const auto kind = [](const char* name, const sim::Scene& scene, std::uint64_t seed,
+                         PalletOutcome expected) {
+        sim::Frame frame = sim::render(scene, seed);
+        return FrameKind{name, frame.depth, expected, frame.truth};
+    };
     return {
-        {"floor", sim::render(floor, 101).depth, PalletOutcome::no_contour},
-        {"far", sim::render(far, 102).depth, PalletOutcome::no_pallet},
-        {"pallet", sim::render(pallet, 103).depth, PalletOutcome::pallet_found},
-        {"noisy", sim::render(noisy, 104).depth, PalletOutcome::pallet_found},
-        {"cluttered", sim::render(sim::warehouse_scene(), 105).depth, PalletOutcome::pallet_found},
+        kind("floor", floor, 101, PalletOutcome::no_contour),
+        kind("far", far, 102, PalletOutcome::no_pallet),
+        kind("pallet", pallet, 103, PalletOutcome::pallet_found),
+        kind("noisy", noisy, 104, PalletOutcome::pallet_found),
+        kind("cluttered", sim::warehouse_scene(), 105, PalletOutcome::pallet_found),
     };
 }
 
@@ -127,6 +135,24 @@ void check_fast_equals_literal(const FrameKind& frame)
     }
     if (!same_image(draw_result_view(literal_view, literal), fast_result_view_of_depth(frame.depth, fast))) {
         refuse(frame, "result views made without the grey view differ");
+    }
+}
+
+// The dock measurement must find what the renderer put there before it is timed: no pallet on the
+// floor alone, and wherever it says "pallet" the face centre within 10 mm of the truth.
+void check_dock(const FrameKind& frame)
+{
+    const DockPose dock = measure_dock_pose(frame.depth, analyse_depth(frame.depth));
+    if (!frame.truth.has_pallet) {
+        if (dock.verdict != DockVerdict::no_pallet) refuse(frame, "the dock measurement finds a pallet");
+        return;
+    }
+    if (frame.expected == PalletOutcome::pallet_found && dock.verdict != DockVerdict::pallet) {
+        refuse(frame, "the dock measurement finds no pallet");
+    }
+    if (dock.verdict == DockVerdict::pallet &&
+        !((dock.centre_camera - frame.truth.face_centre).norm() <= 10.0)) {
+        refuse(frame, "the dock measurement's centre is more than 10 mm off");
     }
 }
 
@@ -275,6 +301,10 @@ void register_frame(const FrameKind& frame)
     add(kind + "analysis/fast", [=] { benchmark::DoNotOptimize(analyse_depth(depth)); });
     add(kind + "frame/literal", [=] { benchmark::DoNotOptimize(headless_frame_literal(depth)); });
     add(kind + "frame/fast", [=] { benchmark::DoNotOptimize(headless_frame_fast(depth)); });
+    // The dock measurement as a frame loop runs it: its scratch kept from frame to frame.
+    const auto scratch = std::make_shared<DockScratch>();
+    const FrameAnalysis fast = analyse_depth(depth);
+    add(kind + "dock/fast", [=] { benchmark::DoNotOptimize(measure_dock_pose(depth, fast, *scratch)); });
 #ifdef PALLET_BENCH_PCL
     add(kind + "pcl_pipeline/pcl", [=] { benchmark::DoNotOptimize(pcl_pipeline(depth)); });
 #endif
@@ -290,9 +320,9 @@ void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::stri
         return literal > 0.0 && fast > 0.0 ? literal / fast : 0.0;
     };
     std::printf("\nLiteral-to-fast ratios of this run (CPU time, microseconds; best of repeats)\n");
-    std::printf("%-10s %-12s | %9s %8s %6s | %9s %8s %6s | %6s %6s %6s %6s | %s\n", "frame",
+    std::printf("%-10s %-12s | %9s %8s %6s | %9s %8s %6s | %6s %6s %6s %6s | %6s | %s\n", "frame",
                 "outcome", "analysis", "fast", "ratio", "frame", "fast", "ratio", "a+b", "cont",
-                "pose", "view", "pipeline/fast");
+                "pose", "view", "dock", "pipeline/fast");
     for (const FrameKind& frame : frames) {
         const std::string k = frame.name + "/";
         const double al = time(k + "analysis/literal"), af = time(k + "analysis/fast");
@@ -302,12 +332,13 @@ void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::stri
         const double pcl = time(k + "pcl_pipeline/pcl");
         char pcl_text[64] = "not available";
         if (pcl > 0.0) std::snprintf(pcl_text, sizeof pcl_text, "%.0f us, %.0fx", pcl, ratio(pcl, af));
-        std::printf("%-10s %-12s | %9.1f %8.1f %6.1f | %9.1f %8.1f %6.1f | %6.1f %6.1f %6.1f %6.1f | %s\n",
+        std::printf("%-10s %-12s | %9.1f %8.1f %6.1f | %9.1f %8.1f %6.1f | %6.1f %6.1f %6.1f %6.1f | %6.1f | %s\n",
                     frame.name.c_str(), outcome_name(frame.expected), al, af, ratio(al, af), fl, ff,
                     ratio(fl, ff), ab,
                     ratio(time(k + "contours/literal"), time(k + "contours/fast")),
                     ratio(time(k + "pose/literal"), time(k + "pose/fast")),
-                    ratio(time(k + "report+view/literal"), time(k + "report+view/fast")), pcl_text);
+                    ratio(time(k + "report+view/literal"), time(k + "report+view/fast")),
+                    time(k + "dock/fast"), pcl_text);
     }
 #ifndef PALLET_BENCH_PCL
     std::printf("The point cloud library (Debian's libpcl-dev) was not found when pallet_bench was "
@@ -322,6 +353,8 @@ int main(int argc, char** argv)
     const std::vector<FrameKind> frames = frame_kinds();
     for (const FrameKind& frame : frames) check_fast_equals_literal(frame);
     std::printf("fast == literal on every frame: masks, contours, outcome, report, views\n");
+    for (const FrameKind& frame : frames) check_dock(frame);
+    std::printf("dock measurement: the truth's pallet, centre within 10 mm, on every frame that shows one\n");
     for (const FrameKind& frame : frames) register_frame(frame);
 
     benchmark::Initialize(&argc, argv);
