@@ -29,7 +29,34 @@ std::size_t random_index(std::uint64_t& state, std::size_t count)
 
 double degrees(double rad)
 {
-    return rad * (180.0 / std::acos(-1.0));
+    return rad * (180.0 / std::acos(-1.0));  // the quotient is folded at compile time
+}
+
+// atan2 from +, -, *, / and sqrt alone, which every processor rounds alike; the library's atan2
+// may run another code path on a processor with other instructions and differ in the last bit.
+// Within 5e-16 rad of the library's.
+double portable_atan2(double y, double x)
+{
+    const double pi = 3.14159265358979323846;
+    if (std::isnan(x) || std::isnan(y)) return NAN;
+    if (x == 0.0 && y == 0.0) return 0.0;
+    const double ax = std::abs(x);
+    const double ay = std::abs(y);
+    const bool steep = ay > ax;
+    double t = steep ? ax / ay : ay / ax;  // 0..1
+    double base = 0.0;
+    if (t > 0.2679491924311227) {  // tan 15 degrees: atan t = 30 degrees + atan of this
+        const double sqrt3 = 1.7320508075688772;
+        t = (t * sqrt3 - 1.0) / (sqrt3 + t);
+        base = pi / 6.0;
+    }
+    const double t2 = t * t;  // |t| <= tan 15 degrees: 15 terms of the series leave 1e-19
+    double sum = 0.0;
+    for (int k = 14; k >= 0; --k) sum = sum * t2 + (k % 2 == 0 ? 1.0 : -1.0) / (2.0 * k + 1.0);
+    double angle = base + t * sum;
+    if (steep) angle = pi / 2.0 - angle;
+    if (x < 0.0) angle = pi - angle;
+    return y < 0.0 ? -angle : angle;
 }
 
 // Camera-frame direction of a pixel with unit z-depth: depth d gives the point d times it.
@@ -214,8 +241,9 @@ DockFloor fit_floor(const cv::Mat& depth, std::vector<Eigen::Vector3d>& points,
     floor.found = true;
     floor.normal = plane.n;
     floor.camera_height_mm = plane.height;
-    floor.camera_tilt_deg = degrees(std::asin(std::clamp(plane.n.z(), -1.0, 1.0)));
-    floor.camera_roll_deg = degrees(std::atan2(-plane.n.x(), -plane.n.y()));
+    const double up = std::clamp(plane.n.z(), -1.0, 1.0);
+    floor.camera_tilt_deg = degrees(portable_atan2(up, std::sqrt(1.0 - up * up)));
+    floor.camera_roll_deg = degrees(portable_atan2(-plane.n.x(), -plane.n.y()));
     floor.residual_mm = rms;
     floor.inliers = inliers;
     return floor;
@@ -435,6 +463,19 @@ double residual_scale(const std::vector<DockPoint>& band, const Line& line, doub
     return std::max(1.4826 * quantile_of(magnitudes, 0.5), 1.0);
 }
 
+// The unit eigenvector of the larger eigenvalue of [[a, b], [b, c]] (a scatter), from the
+// better conditioned of its two forms; zero for a scatter of zero.
+Eigen::Vector2d major_axis(double a, double b, double c)
+{
+    const double half = 0.5 * (a - c);
+    const double larger = 0.5 * (a + c) + std::sqrt(half * half + b * b);
+    const Eigen::Vector2d one(larger - c, b);
+    const Eigen::Vector2d other(b, larger - a);
+    const Eigen::Vector2d& v = one.squaredNorm() >= other.squaredNorm() ? one : other;
+    const double length = std::sqrt(v.squaredNorm());
+    return length > 0.0 ? Eigen::Vector2d(v / length) : Eigen::Vector2d::Zero();
+}
+
 // Iteratively reweighted least squares with Tukey's biweight from the sampled line: the weighted
 // scatter's major axis is the face, its minor axis the normal. The three rounds use every eighth,
 // fourth and second point. Moments are summed in point order about a point of the starting line,
@@ -466,8 +507,9 @@ Line refine_face_line(const std::vector<DockPoint>& band, Line line, double& sca
         if (!(sw > 0.0)) break;
         const double mx = sx / sw;
         const double my = sy / sw;
-        const double angle = 0.5 * std::atan2(2.0 * (sxy - sx * my), (sxx - sx * mx) - (syy - sy * my));
-        Line next{-std::sin(angle), std::cos(angle), 0.0};
+        const Eigen::Vector2d axis = major_axis(sxx - sx * mx, sxy - sx * my, syy - sy * my);
+        if (!(axis.squaredNorm() > 0.0)) break;
+        Line next{-axis.y(), axis.x(), 0.0};
         if (next.mx * line.mx + next.my * line.my < 0.0) next = {-next.mx, -next.my, 0.0};
         next.c = next.mx * (mx + x0) + next.my * (my + y0);
         line = next;
@@ -731,7 +773,7 @@ double face_tilt_deg(const Face& face)
         shr += h * r;
     }
     const double spread = shh - sh * sh / n;
-    return spread > 0.0 ? degrees(std::atan((shr - sh * sr / n) / spread)) : NAN;
+    return spread > 0.0 ? degrees(portable_atan2(shr - sh * sr / n, spread)) : NAN;
 }
 
 // The top of the face above the floor: the third highest window point on the line within the
@@ -783,7 +825,11 @@ double centre_uncertainty(const RowEdges& edges, bool from_edges, const std::vec
         const double spread = std::max(robust_spread(values), quantisation);
         return spread / std::sqrt(static_cast<double>(std::max<std::size_t>(values.size(), 1)));
     };
-    if (from_edges) return 0.5 * std::hypot(standard_error(edges.left), standard_error(edges.right));
+    if (from_edges) {
+        const double left = standard_error(edges.left);
+        const double right = standard_error(edges.right);
+        return 0.5 * std::sqrt(left * left + right * right);
+    }
     double sum = 0.0;  // the middle between the pockets: the mean of their four ends
     for (const Gap& gap : gaps) sum += 2.0 * quantisation * quantisation / static_cast<double>(gap.rows);
     return 0.25 * std::sqrt(sum);
@@ -869,9 +915,10 @@ void judge(DockPose& pose, double uncertainty_mm)
         pocket_off = std::max(pocket_off, std::abs(pose.pockets[k].offset_mm - expected));
         pocket_off = std::max(pocket_off, std::abs(pose.pockets[k].width_mm - pocket_width));
     }
-    const auto gauss = [](double x, double sigma) { return std::exp(-0.5 * (x / sigma) * (x / sigma)); };
-    pose.confidence = gauss(width_off, 30.0) * gauss(pocket_off, 30.0) *
-                      gauss(pose.face_tilt_deg, 2.0) * std::exp(-uncertainty_mm / 5.0);
+    // Rational factors, no library exponential: the same bits on every processor.
+    const auto factor = [](double x, double scale) { return 1.0 / (1.0 + (x / scale) * (x / scale)); };
+    pose.confidence = factor(width_off, 30.0) * factor(pocket_off, 30.0) *
+                      factor(pose.face_tilt_deg, 2.0) / (1.0 + uncertainty_mm / 5.0);
 }
 
 // The face line, its inliers and everything measured from them.
@@ -902,7 +949,7 @@ void measure_face(const cv::Mat& depth, const FloorFrame& f, std::uint64_t& rand
     const Face face{band, scratch.inliers, scratch.along, line, inlier_band};
     pose.face_found = true;
     pose.face_residual_mm = scale;
-    pose.yaw_deg = degrees(std::atan2(-line.mx, line.my));
+    pose.yaw_deg = degrees(portable_atan2(-line.mx, line.my));
     pose.face_distance_mm = line.c;
     pose.face_normal_camera = -(line.mx * f.x + line.my * f.y);
     pose.face_tilt_deg = face_tilt_deg(face);
