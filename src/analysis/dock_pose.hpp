@@ -25,7 +25,8 @@ struct DockFloor {
     double camera_tilt_deg = NAN;          // optical axis above the floor plane, > 0 looks up
     double camera_roll_deg = NAN;          // > 0: the camera turned clockwise, seen from behind
     double residual_mm = NAN;              // RMS distance of the inliers from the plane
-    std::size_t inliers = 0;               // measured pixels of the floor rows within 10 mm of it
+    std::size_t inliers = 0;               // floor candidates within 10 mm of it (measured pixels of
+                                           // rows 300..479, every 8th row and 10th column)
 };
 
 // One fork opening between two blocks of the face.
@@ -45,8 +46,9 @@ enum class DockReason {
     no_seed,          // no face contour, or too few of its pixels stand at pallet heights
     no_face,          // no vertical plane with enough support near the seed
     face_tilted,      // the face leans more than 5 degrees from the vertical
-    face_cut_off,     // an end of the face lies at the image border: width and centre unknown
-    wrong_width,      // neither 1200 nor 800 mm within 80 mm
+    face_cut_off,     // both ends at the image border, or one and no pair of pockets to centre on
+    wrong_width,      // neither 1200 nor 800 mm within 80 mm (with one end seen: twice its
+                      // distance from the centre)
     wrong_pockets,    // not exactly two openings between blocks
 };
 
@@ -65,7 +67,8 @@ struct DockPose {
                                            // line, perpendicular, in the floor plane
     Eigen::Vector3d face_normal_camera = Eigen::Vector3d::Constant(NAN);  // unit, towards the camera
 
-    // Extent along the face line, at the face centre's height.
+    // Extent along the face line, at the face centre's height. An end at the image border is not
+    // measured (NaN, and so is the width); the centre is then the middle between the two pockets.
     Eigen::Vector3d left_edge_camera = Eigen::Vector3d::Constant(NAN);
     Eigen::Vector3d left_edge_floor = Eigen::Vector3d::Constant(NAN);
     Eigen::Vector3d right_edge_camera = Eigen::Vector3d::Constant(NAN);
@@ -76,11 +79,15 @@ struct DockPose {
     Eigen::Vector3d centre_camera = Eigen::Vector3d::Constant(NAN);
     Eigen::Vector3d centre_floor = Eigen::Vector3d::Constant(NAN);  // X lateral, Y forward, Z height
 
-    std::vector<DockPocket> pockets;       // left to right; empty when the extent is unknown
+    std::vector<DockPocket> pockets;       // left to right; empty without a face
 
     DockVerdict verdict = DockVerdict::no_pallet;
     DockReason reason = DockReason::no_floor;
-    double confidence = 0.0;               // 0..1; higher means smaller pose errors (0 for no_pallet)
+    // 0 for no_pallet; for a pallet in (0, 1]: 1 / (1 + u / 5 mm), u the standard error of the
+    // centre along the face from the spread of its rows' estimates, times 1 / (1 + (e / s)^2) for
+    // the width's miss of 1200 or 800 mm (s = 30 mm), the pockets' largest miss of their place and
+    // width (30 mm) and the face's lean (2 degrees). A higher confidence means smaller errors.
+    double confidence = 0.0;
 };
 
 // A measured pixel at pallet heights in the floor frame (mm): what the face is fitted to.
