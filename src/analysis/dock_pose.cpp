@@ -336,14 +336,16 @@ SearchWindow search_window(DockScratch& scratch, const FloorFrame& f)
     return w;
 }
 
-// Every measured pixel of the window at 20..170 mm above the floor, row by row, each row from left
-// to right. Every fourth pixel of a row is looked at first: the row is scanned whole only from
-// four pixels before the first of them at those heights to four after the last (a row without
-// one, floor only, could hold no more than three pixels of the face).
+// Every measured pixel of the window at 25..170 mm above the floor, row by row, each row from left
+// to right: those up to 130 mm (blocks and boards, neither the floor nor the deck top) into band,
+// the higher ones into upper. Every fourth pixel of a row is looked at first: the row is scanned
+// whole only from four pixels before the first of them at those heights to four after the last
+// (a row without one, floor only, could hold no more than three pixels of the face).
 void window_points(const cv::Mat& depth, const SearchWindow& w, const FloorFrame& f,
-                   std::vector<DockPoint>& points)
+                   std::vector<DockPoint>& band, std::vector<DockPoint>& upper)
 {
-    points.clear();
+    band.clear();
+    upper.clear();
     const int u0 = w.pixels.x;
     const int u1 = w.pixels.x + w.pixels.width;
     const double inverse_fx = 1.0 / camera_model.fx;
@@ -358,7 +360,7 @@ void window_points(const cv::Mat& depth, const SearchWindow& w, const FloorFrame
         int first = -1, last = -1;
         for (int u = u0; u < u1; u += 4) {
             const double h = row[u] * (hx * u + h0) + f.height;
-            if (row[u] != 0 && h >= 20.0 && h <= 170.0) {
+            if (row[u] != 0 && h >= 25.0 && h <= 170.0) {
                 if (first < 0) first = u;
                 last = u;
             }
@@ -368,13 +370,13 @@ void window_points(const cv::Mat& depth, const SearchWindow& w, const FloorFrame
             if (row[u] == 0) continue;
             const double d = row[u];
             const double h = d * (hx * u + h0) + f.height;
-            if (h < 20.0 || h > 170.0) continue;
+            if (h < 25.0 || h > 170.0) continue;
             const double x = d * (xx * u + x0);
             const double y = d * (yx * u + y0);
             if (x < w.x_lo || x > w.x_hi || y < w.y_lo || y > w.y_hi) continue;
             // Field by field into place: a whole point built aside and copied in would be read
             // back before its parts had been written, which stalls every store.
-            DockPoint& p = points.emplace_back();
+            DockPoint& p = (h <= 130.0 ? band : upper).emplace_back();
             p.x = static_cast<float>(x);
             p.y = static_cast<float>(y);
             p.h = static_cast<float>(h);
@@ -550,16 +552,15 @@ double half_pixel_beyond(const Line& line, const DockPoint& p, double t, const F
     return best;
 }
 
-// The longest run of inliers along the line without a gap of 60 mm (three empty 20 mm bins),
-// and its outermost inliers.
+// The longest run of places along the line without a gap of 60 mm (three empty 20 mm bins), and
+// the indices of its outermost ones; the face among the points on its line.
 struct Extent {
     double left = NAN, right = NAN;
     std::size_t left_index = 0, right_index = 0;
 };
 
-Extent face_extent(const Face& face)
+Extent run_of(const std::vector<double>& ts)
 {
-    const std::vector<double>& ts = face.along;
     const double lo = *std::min_element(ts.begin(), ts.end());
     const double hi = *std::max_element(ts.begin(), ts.end());
     const double per_bin = 1.0 / 20.0;  // bins of 20 mm
@@ -759,12 +760,13 @@ struct TopThree {
 };
 
 // Lean of the face from the vertical: the slope of the residual against the height over the
-// inliers, in degrees; > 0 when the top lies farther away.
-double face_tilt_deg(const Face& face)
+// inliers within the extent, in degrees; > 0 when the top lies farther away.
+double face_tilt_deg(const Face& face, const Extent& extent)
 {
     // One pass, heights about 75 mm (the middle of the band): the sums stay small.
     double n = 0.0, sh = 0.0, sr = 0.0, shh = 0.0, shr = 0.0;
     for (std::size_t k = 0; k < face.inliers.size(); ++k) {
+        if (face.along[k] < extent.left || face.along[k] > extent.right) continue;
         const double h = face.point(k).h - 75.0;
         const double r = residual(face.line, face.point(k));
         n += 1.0;
@@ -777,16 +779,20 @@ double face_tilt_deg(const Face& face)
     return spread > 0.0 ? degrees(portable_atan2(shr - sh * sr / n, spread)) : NAN;
 }
 
-// The top of the face above the floor: the third highest window point on the line within the
-// extent (the deck boards' front ends included).
-double face_top(const std::vector<DockPoint>& window, const Face& face, const Extent& extent)
+// The top of the face above the floor: the third highest point 100 mm up or more on the line
+// within the extent, the deck boards' front ends included. On the line means within 15 mm at
+// most: a load on the deck set back 25 mm stays off the face however noisy the sensor.
+double face_top(const std::vector<DockPoint>& upper, const Face& face, const Extent& extent)
 {
+    const double band = std::min(face.inlier_band, 15.0);
     TopThree top;
-    for (const DockPoint& p : window) {
-        if (p.h < 100.0f) continue;
-        const double t = along(face.line, p);
-        if (std::abs(residual(face.line, p)) < face.inlier_band && t >= extent.left && t <= extent.right) {
-            top.add(p.h);
+    for (const std::vector<DockPoint>* points : {&face.band, &upper}) {
+        for (const DockPoint& p : *points) {
+            if (p.h < 100.0f) continue;
+            const double t = along(face.line, p);
+            if (std::abs(residual(face.line, p)) < band && t >= extent.left && t <= extent.right) {
+                top.add(p.h);
+            }
         }
     }
     return top.third();
@@ -839,17 +845,17 @@ double centre_uncertainty(const RowEdges& edges, bool from_edges, const std::vec
 // Edges, width, centre and pockets; returns the centre's uncertainty along the face (mm). An end
 // at the image border is not measured; with the other end seen and both pockets whole, the centre
 // is the middle between the pockets (the face is symmetric about it).
-double measure_extent(const cv::Mat& depth, const std::vector<DockPoint>& window, const Face& face,
-                      const FloorFrame& f, DockScratch& scratch, DockPose& pose)
+double measure_extent(const cv::Mat& depth, const std::vector<DockPoint>& upper, const Face& face,
+                      const Extent& extent, const FloorFrame& f, DockScratch& scratch,
+                      DockPose& pose)
 {
-    const Extent extent = face_extent(face);
     const Rows rows = rows_within(face, extent, scratch);
     const RowEdges edges = row_edges(depth, face, rows, extent, f);
     double left = median_of(edges.left);
     double right = median_of(edges.right);
     if (at_image_border(face.point(extent.left_index))) left = NAN;
     if (at_image_border(face.point(extent.right_index))) right = NAN;
-    pose.face_height_mm = face_top(window, face, extent);
+    pose.face_height_mm = face_top(upper, face, extent);
     const double centre_height = pose.face_height_mm / 2.0;
     const std::vector<Gap> gaps = pocket_gaps(face, rows, f);
 
@@ -926,16 +932,24 @@ void judge(DockPose& pose, double uncertainty_mm)
 void measure_face(const cv::Mat& depth, const FloorFrame& f, std::uint64_t& random,
                   DockScratch& scratch, DockPose& pose)
 {
-    std::vector<DockPoint>& band = scratch.band;  // blocks and boards, neither floor nor deck top
-    band.clear();
-    for (const DockPoint& p : scratch.window) {
-        if (p.h >= 25.0f && p.h <= 130.0f) band.push_back(p);
-    }
+    const std::vector<DockPoint>& band = scratch.band;
     pose.face_points = band.size();
     Line line{};
     if (!sample_face_line(band, random, line)) return;
+    // The refinement sees the sampled line's longest run of points and 150 mm beyond its ends:
+    // a box beside the pallet that the line's extension crosses would widen its scale.
+    scratch.along.clear();
+    for (const DockPoint& p : band) {
+        if (std::abs(residual(line, p)) < 20.0) scratch.along.push_back(along(line, p));
+    }
+    const Extent run = run_of(scratch.along);
+    scratch.near.clear();
+    for (const DockPoint& p : band) {
+        const double t = along(line, p);
+        if (t >= run.left - 150.0 && t <= run.right + 150.0) scratch.near.push_back(p);
+    }
     double scale = NAN;
-    line = refine_face_line(band, line, scale, scratch.values);
+    line = refine_face_line(scratch.near, line, scale, scratch.values);
     const double inlier_band = std::max(3.0 * scale, 4.0);
     scratch.inliers.clear();
     scratch.along.clear();
@@ -948,13 +962,14 @@ void measure_face(const cv::Mat& depth, const FloorFrame& f, std::uint64_t& rand
     pose.face_inliers = scratch.inliers.size();
     if (scratch.inliers.size() < 150) return;
     const Face face{band, scratch.inliers, scratch.along, line, inlier_band};
+    const Extent extent = run_of(face.along);
     pose.face_found = true;
     pose.face_residual_mm = scale;
     pose.yaw_deg = degrees(portable_atan2(-line.mx, line.my));
     pose.face_distance_mm = line.c;
     pose.face_normal_camera = -(line.mx * f.x + line.my * f.y);
-    pose.face_tilt_deg = face_tilt_deg(face);
-    judge(pose, measure_extent(depth, scratch.window, face, f, scratch, pose));
+    pose.face_tilt_deg = face_tilt_deg(face, extent);
+    judge(pose, measure_extent(depth, scratch.upper, face, extent, f, scratch, pose));
 }
 
 }  // namespace
@@ -998,7 +1013,7 @@ DockPose measure_dock_pose(const cv::Mat& depth, const FrameAnalysis& analysis,
     if (seed_count < 30 || 20 * seed_count < measured) return pose;
 
     pose.reason = DockReason::no_face;
-    window_points(depth, search_window(scratch, f), f, scratch.window);
+    window_points(depth, search_window(scratch, f), f, scratch.band, scratch.upper);
     measure_face(depth, f, random, scratch, pose);
     return pose;
 }

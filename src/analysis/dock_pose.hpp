@@ -106,8 +106,9 @@ struct DockScratch {
     std::vector<Eigen::Vector3d> floor_points;  // floor candidates, camera frame
     std::vector<std::uint8_t> contour_mask;     // the filled face contour
     std::vector<double> seed_x, seed_y;         // the seed, floor frame
-    std::vector<DockPoint> window;              // the search window at 20..170 mm
-    std::vector<DockPoint> band;                // of those, at 25..130 mm
+    std::vector<DockPoint> band;                // the search window's points at 25..130 mm
+    std::vector<DockPoint> upper;               // and at 130..170 mm
+    std::vector<DockPoint> near;                // band points along the sampled face line
     std::vector<std::uint32_t> inliers;         // into band, in its order
     std::vector<double> along;                  // each inlier's place along the face line
     std::vector<std::uint32_t> row_index;       // the inliers within the extent, row by row,
