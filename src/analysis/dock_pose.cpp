@@ -480,8 +480,8 @@ Eigen::Vector2d major_axis(double a, double b, double c)
 }
 
 // Iteratively reweighted least squares with Tukey's biweight from the sampled line: the weighted
-// scatter's major axis is the face, its minor axis the normal. The three rounds use every eighth,
-// fourth and second point. Moments are summed in point order about a point of the starting line,
+// scatter's major axis is the face, its minor axis the normal. The three rounds use every fourth,
+// second and every point. Moments are summed in point order about a point of the starting line,
 // so that no large coordinates cancel.
 Line refine_face_line(const std::vector<DockPoint>& band, Line line, double& scale,
                       std::vector<double>& values)
@@ -490,7 +490,7 @@ Line refine_face_line(const std::vector<DockPoint>& band, Line line, double& sca
     const double x0 = line.c * line.mx;
     const double y0 = line.c * line.my;
     for (int round = 0; round < 3; ++round) {
-        const std::size_t stride = std::size_t{8} >> round;
+        const std::size_t stride = std::size_t{4} >> round;
         const double inverse_cutoff = 1.0 / (4.685 * scale);
         double sw = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0, syy = 0.0;
         for (std::size_t i = 0; i < band.size(); i += stride) {
@@ -936,17 +936,18 @@ void measure_face(const cv::Mat& depth, const FloorFrame& f, std::uint64_t& rand
     pose.face_points = band.size();
     Line line{};
     if (!sample_face_line(band, random, line)) return;
-    // The refinement sees the sampled line's longest run of points and 150 mm beyond its ends:
-    // a box beside the pallet that the line's extension crosses would widen its scale.
+    // The refinement sees every other point of the sampled line's longest run and 150 mm beyond
+    // its ends: a box beside the pallet that the line's extension crosses would widen its scale.
     scratch.along.clear();
-    for (const DockPoint& p : band) {
-        if (std::abs(residual(line, p)) < 20.0) scratch.along.push_back(along(line, p));
+    for (std::size_t i = 0; i < band.size(); i += 2) {
+        if (std::abs(residual(line, band[i])) < 20.0) scratch.along.push_back(along(line, band[i]));
     }
+    if (scratch.along.empty()) return;
     const Extent run = run_of(scratch.along);
     scratch.near.clear();
-    for (const DockPoint& p : band) {
-        const double t = along(line, p);
-        if (t >= run.left - 150.0 && t <= run.right + 150.0) scratch.near.push_back(p);
+    for (std::size_t i = 0; i < band.size(); i += 2) {
+        const double t = along(line, band[i]);
+        if (t >= run.left - 150.0 && t <= run.right + 150.0) scratch.near.push_back(band[i]);
     }
     double scale = NAN;
     line = refine_face_line(scratch.near, line, scale, scratch.values);
