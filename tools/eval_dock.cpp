@@ -125,7 +125,9 @@ const Range ranges[] = {
 void write_ranges(std::ostream& out, const std::vector<SceneResult>& results)
 {
     write_head(out, "scenes of");
-    for (const Range& range : ranges) write_row(out, range.name, summarise_dock(select(results, range.keep), 0.0));
+    for (const Range& range : ranges) {
+        write_row(out, range.name, summarise_dock(select(results, range.keep), 0.0));
+    }
     out << "\nThe same scenes' centre errors in the floor frame (the truth's: below the camera, X "
            "right, Y forward, Z up), mm:\n\n";
     write_floor_head(out);
@@ -158,7 +160,8 @@ void write_no_pallet(std::ostream& out, const std::vector<SceneResult>& results,
     }
     out << "| frames | scenes | fixed analysis: pallet found | verdict no pallet % | verdict pallet, "
            "on the real pallet |\n|---|---:|---:|---:|---:|\n"
-        << "| the floor alone (every camera height, tilt and noise level) | " << empty.size() << " | " << empty_found << " | " << percent(empty_no, empty.size())
+        << "| the floor alone (every camera height, tilt and noise level) | " << empty.size()
+        << " | " << empty_found << " | " << percent(empty_no, empty.size())
         << " | - |\n"
         << "| fixed analysis takes the floor for the pallet, its contour without the pallet (under 1 % "
            "of its pixels) | "
@@ -198,8 +201,11 @@ void write_plot_data(const std::string& path, const std::vector<DockBin>& bins)
     std::ofstream out(path);
     out << "# key pallet% x_p50 x_p95 y_p50 y_p95 z_p50 z_p95 yaw_p50 yaw_p95 pocket_p50 pocket_p95\n";
     for (const DockBin& b : bins) {
-        out << b.key << ' ' << plot_number(100.0 * static_cast<double>(b.pallets) / static_cast<double>(b.scenes));
-        for (int k = 0; k < 3; ++k) out << ' ' << plot_number(b.centre_p50[k]) << ' ' << plot_number(b.centre_p95[k]);
+        const double pallet_share = static_cast<double>(b.pallets) / static_cast<double>(b.scenes);
+        out << b.key << ' ' << plot_number(100.0 * pallet_share);
+        for (int k = 0; k < 3; ++k) {
+            out << ' ' << plot_number(b.centre_p50[k]) << ' ' << plot_number(b.centre_p95[k]);
+        }
         out << ' ' << plot_number(b.yaw_p50) << ' ' << plot_number(b.yaw_p95) << ' '
             << plot_number(b.pocket_p50) << ' ' << plot_number(b.pocket_p95) << '\n';
     }
@@ -246,7 +252,8 @@ bool false_pallet(const SceneResult& r)
 {
     const DockComparison& d = r.dock;
     if (d.verdict != DockVerdict::pallet) return false;
-    return r.params.empty_index >= 0 || !(centre_distance(d) <= 50.0) || !(std::abs(d.yaw_error_deg) <= 5.0);
+    return r.params.empty_index >= 0 || !(centre_distance(d) <= 50.0) ||
+           !(std::abs(d.yaw_error_deg) <= 5.0);
 }
 
 DockBin summarise_dock(const std::vector<const SceneResult*>& scenes, double key)
@@ -354,7 +361,9 @@ void write_dock_summary(std::ostream& out, const std::vector<SceneResult>& resul
     for (const auto& axis : axes) {
         out << "\n## Dock: " << axis.title << "\n\n";
         write_head(out, axis.key);
-        for (const DockBin& b : summarise_dock_by(results, axis.parameter)) write_row(out, short_number(b.key), b);
+        for (const DockBin& b : summarise_dock_by(results, axis.parameter)) {
+            write_row(out, short_number(b.key), b);
+        }
     }
     out << "\n## Dock: by fork openings\n\n";
     write_head(out, "openings");
