@@ -18,6 +18,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/depth_intake.hpp"
+#include "analysis/dock_pose.hpp"
 #include "analysis/fast_analysis.hpp"
 #include "analysis/fast_views.hpp"
 #include "analysis/frame_analysis.hpp"
@@ -47,6 +48,7 @@ struct FrameKind {
     std::string name;
     cv::Mat depth;
     PalletOutcome expected;
+    sim::Truth truth;
 };
 
 // Dropouts in the ground patch enter the floor fit as points at the camera's centre and tilt the
@@ -62,12 +64,17 @@ std::vector<FrameKind> frame_kinds()
     sim::Scene noisy = sim::pallet_scene(1300.0, 120.0, 12.0);
     noisy.sensor.noise_k_per_mm = 4.0e-6;
     noisy.sensor.dropout_rate = 0.02;
+    const auto kind = [](const char* name, const sim::Scene& scene, std::uint64_t seed,
+                         PalletOutcome expected) {
+        sim::Frame frame = sim::render(scene, seed);
+        return FrameKind{name, frame.depth, expected, frame.truth};
+    };
     return {
-        {"floor", sim::render(floor, 101).depth, PalletOutcome::no_contour},
-        {"far", sim::render(far, 102).depth, PalletOutcome::no_pallet},
-        {"pallet", sim::render(pallet, 103).depth, PalletOutcome::pallet_found},
-        {"noisy", sim::render(noisy, 104).depth, PalletOutcome::pallet_found},
-        {"cluttered", sim::render(sim::warehouse_scene(), 105).depth, PalletOutcome::pallet_found},
+        kind("floor", floor, 101, PalletOutcome::no_contour),
+        kind("far", far, 102, PalletOutcome::no_pallet),
+        kind("pallet", pallet, 103, PalletOutcome::pallet_found),
+        kind("noisy", noisy, 104, PalletOutcome::pallet_found),
+        kind("cluttered", sim::warehouse_scene(), 105, PalletOutcome::pallet_found),
     };
 }
 
@@ -126,6 +133,24 @@ void check_fast_equals_literal(const FrameKind& frame)
     if (!same_image(draw_result_view(literal_view, literal),
                     draw_result_overlay(views.colour_view, fast))) {
         refuse(frame, "result views differ");
+    }
+}
+
+// The dock measurement must find what the renderer put there before it is timed: no pallet on the
+// floor alone, and wherever it says "pallet" the face centre within 10 mm of the truth.
+void check_dock(const FrameKind& frame)
+{
+    const DockPose dock = measure_dock_pose(frame.depth, analyse_depth_literal(frame.depth));
+    if (!frame.truth.has_pallet) {
+        if (dock.verdict != DockVerdict::no_pallet) refuse(frame, "the dock measurement finds a pallet");
+        return;
+    }
+    if (frame.expected == PalletOutcome::pallet_found && dock.verdict != DockVerdict::pallet) {
+        refuse(frame, "the dock measurement finds no pallet");
+    }
+    if (dock.verdict == DockVerdict::pallet &&
+        !((dock.centre_camera - frame.truth.face_centre).norm() <= 10.0)) {
+        refuse(frame, "the dock measurement's centre is more than 10 mm off");
     }
 }
 
@@ -313,6 +338,10 @@ void register_frame(const FrameKind& frame)
         [=, w = workspace()] { benchmark::DoNotOptimize(replayed_frame(png, *w, true)); });
     add(kind + "replayed/library_views",
         [=, w = workspace()] { benchmark::DoNotOptimize(replayed_frame(png, *w, false)); });
+    // The dock measurement as a frame loop runs it: its scratch kept from frame to frame.
+    const auto scratch = std::make_shared<DockScratch>();
+    add(kind + "dock/fast",
+        [=] { benchmark::DoNotOptimize(measure_dock_pose(depth, analysis, *scratch)); });
 #ifdef PALLET_BENCH_PCL
     add(kind + "pcl_pipeline/pcl", [=] { benchmark::DoNotOptimize(pcl_pipeline(depth)); });
 #endif
@@ -328,9 +357,9 @@ void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::stri
         return literal > 0.0 && fast > 0.0 ? literal / fast : 0.0;
     };
     std::printf("\nLiteral-to-fast ratios of this run (CPU time, microseconds; best of repeats)\n");
-    std::printf("%-10s %-12s | %9s %7s %6s | %9s %7s %6s | %6s %6s %6s %6s | %8s %6s | %s\n",
+    std::printf("%-10s %-12s | %9s %7s %6s | %9s %7s %6s | %6s %6s %6s %6s | %8s %6s | %6s | %s\n",
                 "frame", "outcome", "analysis", "fast", "ratio", "frame", "fast", "ratio", "a+b",
-                "cont", "face", "view", "replayed", "views", "pipeline/fast");
+                "cont", "face", "view", "replayed", "views", "dock", "pipeline/fast");
     for (const FrameKind& frame : frames) {
         const std::string k = frame.name + "/";
         const double al = time(k + "analysis/literal"), af = time(k + "analysis/fast");
@@ -341,19 +370,20 @@ void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::stri
         char pcl_text[64] = "not available";
         if (pcl > 0.0) std::snprintf(pcl_text, sizeof pcl_text, "%.0f us, %.0fx", pcl, ratio(pcl, af));
         std::printf("%-10s %-12s | %9.1f %7.1f %6.1f | %9.1f %7.1f %6.1f | %6.1f %6.1f %6.1f %6.1f | "
-                    "%8.1f %5.1f%% | %s\n",
+                    "%8.1f %5.1f%% | %6.1f | %s\n",
                     frame.name.c_str(), outcome_name(frame.expected), al, af, ratio(al, af), fl, ff,
                     ratio(fl, ff),
                     ratio(time(k + "align+bands/literal"), time(k + "align+bands/fast")),
                     ratio(time(k + "contours/literal"), time(k + "contours/fast")),
                     ratio(time(k + "face/literal"), time(k + "face/fast")),
                     ratio(time(k + "views/literal"), time(k + "views/fast")), replayed,
-                    replayed > 0.0 ? 100.0 * saving / (replayed + saving) : 0.0, pcl_text);
+                    replayed > 0.0 ? 100.0 * saving / (replayed + saving) : 0.0,
+                    time(k + "dock/fast"), pcl_text);
     }
     std::printf("a+b: align and band masks; cont: candidate contours; face: face fill, points and "
                 "plane fit;\nview: depth view and result view; replayed: the headless frame of a "
                 "decoded PNG, as a replay\ndelivers it; views: the share of that frame's CPU that "
-                "the fast views save over the library's.\n");
+                "the fast views save over the library's;\ndock: the dock measurement.\n");
 #ifndef PALLET_BENCH_PCL
     std::printf("The point cloud library (Debian's libpcl-dev) was not found when pallet_bench was "
                 "built: its pipeline is not timed.\n");
@@ -367,6 +397,8 @@ int main(int argc, char** argv)
     const std::vector<FrameKind> frames = frame_kinds();
     for (const FrameKind& frame : frames) check_fast_equals_literal(frame);
     std::printf("fast == literal on every frame: masks, contours, outcome, report, views\n");
+    for (const FrameKind& frame : frames) check_dock(frame);
+    std::printf("dock measurement: the truth's pallet, centre within 10 mm, on every frame that shows one\n");
     for (const FrameKind& frame : frames) register_frame(frame);
 
     benchmark::Initialize(&argc, argv);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <Eigen/Geometry>
+#include <opencv2/imgproc.hpp>
 
 #include "analysis/pallet_pose.hpp"
 #include "analysis/plane_fit.hpp"
@@ -101,5 +102,79 @@ SceneComparison compare_with_truth(const FrameAnalysis& analysis, const sim::Fra
     c.expected = angles_for_normal(truth.face_normal);
     c.error = difference(c.reported, c.expected);
     c.yaw_line_vs_pallet_deg = wrap_deg(pose.angles.yaw_deg - truth.pallet.yaw_deg);
+    return c;
+}
+
+Eigen::Vector3d truth_floor_point(const sim::Truth& truth, const Eigen::Vector3d& camera_point)
+{
+    return sim::camera_to_floor(truth.mount) * camera_point +
+           Eigen::Vector3d(0.0, 0.0, truth.mount.height_mm);
+}
+
+ContourShares contour_shares(const Contour& contour, const sim::Frame& frame)
+{
+    ContourShares shares;
+    if (contour.empty()) return shares;
+    cv::Mat inside = cv::Mat::zeros(frame.labels.size(), CV_8UC1);
+    cv::drawContours(inside, std::vector<Contour>{contour}, 0, cv::Scalar(255), cv::FILLED);
+    std::size_t all = 0, floor = 0, pallet = 0;
+    for (int v = 0; v < inside.rows; ++v) {
+        for (int u = 0; u < inside.cols; ++u) {
+            if (inside.at<std::uint8_t>(v, u) == 0) continue;
+            ++all;
+            const auto label = static_cast<sim::Label>(frame.labels.at<std::uint8_t>(v, u));
+            if (label == sim::Label::floor) ++floor;
+            if (label == sim::Label::pallet_block || label == sim::Label::pallet_board) ++pallet;
+        }
+    }
+    if (all == 0) return shares;
+    shares.floor = static_cast<double>(floor) / static_cast<double>(all);
+    shares.pallet = static_cast<double>(pallet) / static_cast<double>(all);
+    return shares;
+}
+
+DockComparison compare_dock_with_truth(const DockPose& dock, const FrameAnalysis& analysis,
+                                       const sim::Frame& frame)
+{
+    DockComparison c;
+    c.verdict = dock.verdict;
+    c.reason = dock.reason;
+    c.confidence = dock.confidence;
+    c.pockets = dock.pockets.size();
+    const sim::Truth& truth = frame.truth;
+    if (analysis.outcome != PalletOutcome::no_contour) {
+        const ContourShares shares = contour_shares(analysis.pose.face_contour, frame);
+        c.contour_floor_share = shares.floor;
+        c.contour_pallet_share = shares.pallet;
+    }
+    if (dock.floor.found) {
+        c.floor_normal_error_deg = angle_between_deg(dock.floor.normal, truth.floor_normal);
+        c.camera_height_error_mm = dock.floor.camera_height_mm - truth.mount.height_mm;
+        c.camera_tilt_error_deg = dock.floor.camera_tilt_deg - truth.mount.pitch_deg;
+    }
+    if (!truth.has_pallet || !dock.face_found) return c;
+
+    const Eigen::Matrix3d to_floor = sim::camera_to_floor(truth.mount);
+    const Eigen::Vector3d true_normal = to_floor * truth.face_normal;  // outward, floor frame
+    const Eigen::Vector3d true_centre = truth_floor_point(truth, truth.face_centre);
+    const double true_yaw = degrees(std::atan2(true_normal.x(), -true_normal.y()));
+    c.yaw_error_deg = wrap_deg(dock.yaw_deg - true_yaw);
+    c.normal_error_deg = angle_between_deg(dock.face_normal_camera, truth.face_normal);
+    const Eigen::Vector2d n2 = true_normal.head<2>().normalized();
+    c.distance_error_mm = dock.face_distance_mm - (-n2.dot(true_centre.head<2>()));
+    c.width_error_mm = dock.width_mm - truth.face_width_mm;
+    c.centre_error = dock.centre_camera - truth.face_centre;
+    c.centre_error_floor = dock.centre_floor - true_centre;
+    // The pockets of the 1200 mm front face: 263.75 mm either side of its middle, 50 mm up.
+    const Eigen::Vector3d pallet_front = sim::pallet_to_floor(truth.pallet, {0.0, -1.0, 0.0}) -
+                                         sim::pallet_to_floor(truth.pallet, {0.0, 0.0, 0.0});
+    const bool front_face = truth.face_width_mm == 1200.0 && true_normal.dot(pallet_front) > 0.99;
+    if (front_face && dock.pockets.size() == 2) {
+        for (int k = 0; k < 2; ++k) {
+            const Eigen::Vector3d pocket = sim::floor_to_camera(
+                truth.mount, sim::pallet_to_floor(truth.pallet, {k == 0 ? -263.75 : 263.75, 0.0, 50.0}));
+            c.pocket_error_mm[k] = (dock.pockets[static_cast<std::size_t>(k)].centre_camera - pocket).norm();
+        }
+    }
     return c;
 }

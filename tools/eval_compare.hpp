@@ -8,6 +8,7 @@
 #include <Eigen/Core>
 #include <opencv2/core.hpp>
 
+#include "analysis/dock_pose.hpp"
 #include "analysis/frame_analysis.hpp"
 #include "sim/render.hpp"
 
@@ -52,3 +53,41 @@ bool centre_pixel_on_face(const cv::Point& pixel, const sim::Frame& frame);
 
 // Compares the analysis of frame.depth with frame.truth.
 SceneComparison compare_with_truth(const FrameAnalysis& analysis, const sim::Frame& frame);
+
+// The dock measurement against the truth. An error is NaN where the measurement has no value for
+// it (or the scene has no pallet); errors are measured minus true.
+struct DockComparison {
+    DockVerdict verdict = DockVerdict::no_pallet;
+    DockReason reason = DockReason::no_floor;
+    double confidence = 0.0;
+    double contour_floor_share = NAN;   // of the fixed face contour's filled pixels, the shares that
+    double contour_pallet_share = NAN;  // show floor and the pallet; NaN without a contour
+    Eigen::Vector3d centre_error = Eigen::Vector3d::Constant(NAN);        // camera frame, mm
+    Eigen::Vector3d centre_error_floor = Eigen::Vector3d::Constant(NAN);  // true floor frame:
+                                                                          // lateral, forward, height
+    double yaw_error_deg = NAN;         // wrapped
+    double normal_error_deg = NAN;      // face normal against the true outward normal
+    double distance_error_mm = NAN;     // perpendicular distance of the face line
+    double width_error_mm = NAN;
+    std::size_t pockets = 0;
+    double pocket_error_mm[2] = {NAN, NAN};  // left, right: distance of the centres, camera frame
+    double floor_normal_error_deg = NAN;
+    double camera_height_error_mm = NAN;
+    double camera_tilt_error_deg = NAN;
+};
+
+// The truth's floor frame point of a camera-frame point: origin below the camera, X right,
+// Y forward, Z up.
+Eigen::Vector3d truth_floor_point(const sim::Truth& truth, const Eigen::Vector3d& camera_point);
+
+// The shares of the filled contour's pixels whose label is floor and a pallet part (block or
+// board); NaN for an empty contour.
+struct ContourShares {
+    double floor = NAN;
+    double pallet = NAN;
+};
+ContourShares contour_shares(const Contour& contour, const sim::Frame& frame);
+
+// Compares a dock measurement of frame.depth (from the analysis given) with frame.truth.
+DockComparison compare_dock_with_truth(const DockPose& dock, const FrameAnalysis& analysis,
+                                       const sim::Frame& frame);

@@ -38,6 +38,8 @@ std::string eval_usage()
            "  --noise LEVEL     multiple of the default sensor's depth noise and dropouts\n"
            "                    (0 is an exact sensor)            (default 0:2:1)\n"
            "  --cavity both|on|off  fork openings return no depth (default both)\n"
+           "  --empty N         floor-only scenes per camera height, tilt and noise level\n"
+           "                    (0: none)                         (default 20)\n"
            "  --seed N          base of every scene's seed        (default 1)\n"
            "  --threads N       worker threads                    (default: one per core)\n"
            "  --out DIR         output folder, made when missing  (default eval_out)\n"
@@ -58,7 +60,8 @@ std::optional<EvalOptions> parse_eval_options(const std::vector<std::string>& ar
             return std::nullopt;
         }
         static const char* const valued[] = {"--distance", "--yaw", "--lateral", "--height", "--pitch",
-                                             "--noise", "--cavity", "--seed", "--threads", "--out"};
+                                             "--noise", "--cavity", "--seed", "--threads", "--out",
+                                             "--empty"};
         if (std::find(std::begin(valued), std::end(valued), name) == std::end(valued)) {
             error = "unknown option '" + name + "'";
             return std::nullopt;
@@ -99,6 +102,12 @@ std::optional<EvalOptions> parse_eval_options(const std::vector<std::string>& ar
                 return std::nullopt;
             }
             options.seed = number;
+        } else if (name == "--empty") {
+            if (!parse_unsigned(value, 10000, number)) {
+                error = "--empty takes a whole number from 0 to 10000, not '" + value + "'";
+                return std::nullopt;
+            }
+            options.empty = static_cast<int>(number);
         } else if (name == "--threads") {
             if (!parse_unsigned(value, 256, number) || number == 0) {
                 error = "--threads takes a whole number from 1 to 256, not '" + value + "'";

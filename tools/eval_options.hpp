@@ -12,6 +12,7 @@ struct EvalOptions {
     SweepAxes axes = default_axes();
     std::uint64_t seed = 1;
     int threads = 0;            // 0: one per core
+    int empty = 20;             // floor-only scenes per camera height, tilt and noise level
     std::string out_dir = "eval_out";
     bool help = false;
 };

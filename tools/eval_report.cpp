@@ -18,6 +18,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tools/eval_dock.hpp"
+
 namespace {
 
 const char* outcome_name(PalletOutcome outcome)
@@ -65,6 +67,20 @@ std::string axis_values(const std::vector<SceneResult>& results, double ScenePar
     std::string text;
     for (const double v : values) text += (text.empty() ? "" : ", ") + short_number(v);
     return text;
+}
+
+void write_dock_columns(std::ostream& out, const DockComparison& d)
+{
+    out << ',' << dock_verdict_name(d.verdict) << ',' << dock_reason_name(d.reason) << ','
+        << number(d.confidence, 4) << ',' << number(d.contour_floor_share, 4) << ','
+        << number(d.contour_pallet_share, 4);
+    for (int k = 0; k < 3; ++k) out << ',' << number(d.centre_error(k));
+    for (int k = 0; k < 3; ++k) out << ',' << number(d.centre_error_floor(k));
+    out << ',' << number(d.yaw_error_deg, 4) << ',' << number(d.normal_error_deg, 4) << ','
+        << number(d.distance_error_mm) << ',' << number(d.width_error_mm) << ',' << d.pockets << ','
+        << number(d.pocket_error_mm[0]) << ',' << number(d.pocket_error_mm[1]) << ','
+        << number(d.floor_normal_error_deg, 4) << ',' << number(d.camera_height_error_mm) << ','
+        << number(d.camera_tilt_error_deg, 4);
 }
 
 void write_table_head(std::ostream& out, const char* key_name)
@@ -317,7 +333,12 @@ void write_csv(std::ostream& out, const std::vector<SceneResult>& results)
            "err_x_mm,err_y_mm,err_z_mm,err_mm,centre_u,centre_v,centre_label,centre_on_face,"
            "normal_err_deg,yaw_deg_reported,pitch_deg_reported,roll_deg_reported,"
            "yaw_deg_expected,pitch_deg_expected,roll_deg_expected,yaw_err_deg,pitch_err_deg,"
-           "roll_err_deg,yaw_line_minus_pallet_yaw_deg,euler0_err_deg,euler1_err_deg,euler2_err_deg\n";
+           "roll_err_deg,yaw_line_minus_pallet_yaw_deg,euler0_err_deg,euler1_err_deg,euler2_err_deg,"
+           "dock_verdict,dock_reason,dock_confidence,contour_floor_share,contour_pallet_share,"
+           "dock_err_x_mm,dock_err_y_mm,dock_err_z_mm,dock_err_lateral_mm,dock_err_forward_mm,"
+           "dock_err_height_mm,dock_yaw_err_deg,dock_normal_err_deg,dock_distance_err_mm,"
+           "dock_width_err_mm,dock_pockets,dock_pocket_left_err_mm,dock_pocket_right_err_mm,"
+           "dock_floor_normal_err_deg,dock_camera_height_err_mm,dock_camera_tilt_err_deg\n";
     for (std::size_t i = 0; i < results.size(); ++i) {
         const SceneResult& r = results[i];
         const SceneParams& p = r.params;
@@ -343,11 +364,13 @@ void write_csv(std::ostream& out, const std::vector<SceneResult>& results)
         }
         out << ',' << number(c.yaw_line_vs_pallet_deg);
         for (int k = 0; k < 3; ++k) out << ',' << number(c.error.euler_deg(k));
+        write_dock_columns(out, r.dock);
         out << '\n';
     }
 }
 
-void write_summary(std::ostream& out, const std::vector<SceneResult>& results, std::uint64_t base_seed)
+void write_summary(std::ostream& out, const std::vector<SceneResult>& results, std::uint64_t base_seed,
+                   const std::vector<SceneResult>& empty)
 {
     out << "# Pose accuracy against rendered ground truth\n\n"
         << results.size() << " scenes, base seed " << base_seed << ". Axes: distance "
@@ -393,6 +416,7 @@ void write_summary(std::ostream& out, const std::vector<SceneResult>& results, s
            "(abs. error vs rule), and against the physical quantity it follows (slope and "
            "correlation over the found scenes).\n\n";
     write_angle_lines(out, results);
+    write_dock_summary(out, results, empty);
 }
 
 bool gnuplot_available()
@@ -410,8 +434,10 @@ bool gnuplot_available()
 
 std::vector<std::string> plot_names()
 {
-    return {"error_vs_distance.png", "error_vs_yaw.png", "detection_vs_distance.png",
-            "detection_vs_yaw.png"};
+    std::vector<std::string> names = {"error_vs_distance.png", "error_vs_yaw.png",
+                                      "detection_vs_distance.png", "detection_vs_yaw.png"};
+    for (const std::string& name : dock_plot_names()) names.push_back(name);
+    return names;
 }
 
 bool write_plots(const std::string& dir, const std::vector<SceneResult>& results, std::string& reason)
@@ -431,7 +457,8 @@ bool write_plots(const std::string& dir, const std::vector<SceneResult>& results
            << error_plot(png[0], "by_distance.dat", "distance, mm")
            << error_plot(png[1], "by_yaw.dat", "pallet yaw, degrees")
            << detection_plot(png[2], "by_distance.dat", "distance, mm")
-           << detection_plot(png[3], "by_yaw.dat", "pallet yaw, degrees");
+           << detection_plot(png[3], "by_yaw.dat", "pallet yaw, degrees")
+           << dock_plot_script(dir, results);
     script.close();
     if (!script) throw std::runtime_error("cannot write " + dir + "/plots.gp");
     for (const std::string& name : png) std::remove((dir + "/" + name).c_str());
@@ -439,7 +466,7 @@ bool write_plots(const std::string& dir, const std::vector<SceneResult>& results
 }
 
 OutputFiles write_outputs(const std::string& dir, const std::vector<SceneResult>& results,
-                          std::uint64_t base_seed)
+                          std::uint64_t base_seed, const std::vector<SceneResult>& empty)
 {
     make_output_folder(dir);
     OutputFiles files;
@@ -451,9 +478,16 @@ OutputFiles write_outputs(const std::string& dir, const std::vector<SceneResult>
         csv.close();
         if (!csv) throw std::runtime_error("cannot write " + files.csv);
     }
+    if (!empty.empty()) {
+        files.empty_csv = dir + "/empty_scenes.csv";
+        std::ofstream csv(files.empty_csv);
+        write_empty_csv(csv, empty);
+        csv.close();
+        if (!csv) throw std::runtime_error("cannot write " + files.empty_csv);
+    }
     {
         std::ofstream summary(files.summary);
-        write_summary(summary, results, base_seed);
+        write_summary(summary, results, base_seed, empty);
         summary.close();
         if (!summary) throw std::runtime_error("cannot write " + files.summary);
     }

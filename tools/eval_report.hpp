@@ -44,17 +44,21 @@ struct Trend {
 Trend trend(const std::vector<double>& x, const std::vector<double>& y);
 
 void write_csv(std::ostream& out, const std::vector<SceneResult>& results);
-void write_summary(std::ostream& out, const std::vector<SceneResult>& results, std::uint64_t base_seed);
+// The fixed report's tables, then the dock measurement's (tools/eval_dock.hpp), with the
+// floor-only scenes among them.
+void write_summary(std::ostream& out, const std::vector<SceneResult>& results, std::uint64_t base_seed,
+                   const std::vector<SceneResult>& empty = {});
 
 // True when an executable gnuplot is on PATH.
 bool gnuplot_available();
 
-// Writes the plot data and script into dir and runs gnuplot there. False with the reason when
-// gnuplot is missing or fails.
+// Writes the plot data and script into dir (the fixed report's plots and the dock measurement's)
+// and runs gnuplot there. False with the reason when gnuplot is missing or fails.
 bool write_plots(const std::string& dir, const std::vector<SceneResult>& results, std::string& reason);
 
 struct OutputFiles {
     std::string csv;
+    std::string empty_csv;           // empty when there were no floor-only scenes
     std::string summary;
     std::vector<std::string> plots;  // empty when the plots were skipped
     std::string plots_skipped;       // why, when they were
@@ -64,10 +68,10 @@ struct OutputFiles {
 // no folder.
 void make_output_folder(const std::string& dir);
 
-// Makes dir when missing and writes scenes.csv, summary.md and the plots. Throws
-// std::runtime_error when a file cannot be written.
+// Makes dir when missing and writes scenes.csv, empty_scenes.csv (with floor-only scenes),
+// summary.md and the plots. Throws std::runtime_error when a file cannot be written.
 OutputFiles write_outputs(const std::string& dir, const std::vector<SceneResult>& results,
-                          std::uint64_t base_seed);
+                          std::uint64_t base_seed, const std::vector<SceneResult>& empty = {});
 
 // The file names of the plots inside the output folder.
 std::vector<std::string> plot_names();

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "analysis/dock_pose.hpp"
 #include "analysis/frame_analysis.hpp"
 
 namespace {
@@ -114,6 +115,23 @@ std::vector<SceneParams> sweep_scenes(const SweepAxes& axes)
     return scenes;
 }
 
+std::vector<SceneParams> empty_scenes(const SweepAxes& axes, int count)
+{
+    std::vector<SceneParams> scenes;
+    for (const double height : axes.height_mm)
+        for (const double pitch : axes.pitch_deg)
+            for (const double noise : axes.noise_level)
+                for (int k = 0; k < count; ++k) {
+                    SceneParams p;
+                    p.height_mm = height;
+                    p.pitch_deg = pitch;
+                    p.noise_level = noise;
+                    p.empty_index = k;
+                    scenes.push_back(p);
+                }
+    return scenes;
+}
+
 std::uint64_t scene_seed(const SceneParams& p, std::uint64_t base_seed)
 {
     std::uint64_t hash = splitmix64(base_seed);
@@ -121,6 +139,7 @@ std::uint64_t scene_seed(const SceneParams& p, std::uint64_t base_seed)
                                p.noise_level, p.cavity_no_return ? 1.0 : 0.0}) {
         hash = fold(hash, value);
     }
+    if (p.empty_index >= 0) hash = fold(hash, -1.0 - p.empty_index);
     return hash;
 }
 
@@ -134,17 +153,21 @@ sim::Scene make_scene(const SceneParams& p)
     scene.sensor.noise_k_per_mm = standard.noise_k_per_mm * p.noise_level;
     scene.sensor.dropout_rate = std::min(1.0, standard.dropout_rate * p.noise_level);
     scene.sensor.cavity_no_return = p.cavity_no_return;
+    if (p.empty_index >= 0) scene.pallet.reset();
     return scene;
 }
 
 SceneResult evaluate_scene(const SceneParams& params, std::uint64_t base_seed,
-                           AnalysisWorkspace& workspace)
+                           AnalysisWorkspace& workspace, DockScratch& dock_scratch)
 {
     SceneResult result;
     result.params = params;
     result.seed = scene_seed(params, base_seed);
     const sim::Frame frame = sim::render(make_scene(params), result.seed);
-    result.comparison = compare_with_truth(analyse_depth(frame.depth, workspace), frame);
+    const FrameAnalysis analysis = analyse_depth(frame.depth, workspace);
+    result.comparison = compare_with_truth(analysis, frame);
+    result.dock = compare_dock_with_truth(measure_dock_pose(frame.depth, analysis, dock_scratch),
+                                          analysis, frame);
     return result;
 }
 
@@ -160,9 +183,10 @@ std::vector<SceneResult> run_sweep(const std::vector<SceneParams>& scenes, std::
     std::mutex failure_mutex;
     const auto work = [&] {
         AnalysisWorkspace workspace;  // each worker its own
+        DockScratch dock_scratch;
         for (std::size_t i = next++; i < scenes.size() && !failed; i = next++) {
             try {
-                results[i] = evaluate_scene(scenes[i], base_seed, workspace);
+                results[i] = evaluate_scene(scenes[i], base_seed, workspace, dock_scratch);
             } catch (...) {
                 const std::lock_guard<std::mutex> lock(failure_mutex);
                 if (!failure) failure = std::current_exception();

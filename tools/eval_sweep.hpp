@@ -22,6 +22,8 @@ struct SceneParams {
     double pitch_deg = 6.0;       // camera tilt, > 0 looks up
     double noise_level = 1.0;     // multiple of the default sensor's depth noise and dropouts
     bool cavity_no_return = false;
+    int empty_index = -1;         // >= 0: the floor alone, the n-th such scene of its mount and
+                                  // noise (the pallet's placement is then ignored)
 };
 
 // The values each axis takes; the sweep is their full product.
@@ -45,23 +47,30 @@ std::optional<std::vector<double>> parse_axis(const std::string& text, std::stri
 // Every combination of the axes, distance varying slowest and cavity fastest.
 std::vector<SceneParams> sweep_scenes(const SweepAxes& axes);
 
+// Floor-only scenes: `count` for every camera height, tilt and noise level of the axes, in that
+// order (count fastest), their pallet placement left at the defaults.
+std::vector<SceneParams> empty_scenes(const SweepAxes& axes, int count);
+
 // The renderer's seed of a scene: splitmix64 folded over the base seed and the scene's seven
 // parameters (each as round(value * 1000)), so that a scene keeps its seed, and its noise, in any
-// sweep that contains it.
+// sweep that contains it; a floor-only scene folds its index in too.
 std::uint64_t scene_seed(const SceneParams& params, std::uint64_t base_seed);
 
-// The renderer's scene for the parameters: default sensor scaled by noise_level.
+// The renderer's scene for the parameters: default sensor scaled by noise_level; no pallet for a
+// floor-only scene.
 sim::Scene make_scene(const SceneParams& params);
 
 struct SceneResult {
     SceneParams params;
     std::uint64_t seed = 0;
     SceneComparison comparison;
+    DockComparison dock;
 };
 
-// Renders one scene, analyses its depth image and compares the result with the truth.
+// Renders one scene, analyses its depth image, measures it again for docking and compares both
+// with the truth, with the worker's own scratch space.
 SceneResult evaluate_scene(const SceneParams& params, std::uint64_t base_seed,
-                           AnalysisWorkspace& workspace);
+                           AnalysisWorkspace& workspace, DockScratch& dock_scratch);
 
 // Evaluates every scene on `threads` workers; results in scene order, whatever the thread count.
 // `progress` (may be empty) is called on the calling thread now and then with the number done.

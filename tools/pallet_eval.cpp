@@ -12,6 +12,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include "tools/eval_dock.hpp"
 #include "tools/eval_options.hpp"
 #include "tools/eval_report.hpp"
 #include "tools/eval_sweep.hpp"
@@ -37,6 +38,23 @@ void print_headline(const std::vector<SceneResult>& results, double seconds)
     std::printf("normal error p50/p95: %.2f/%.2f degrees\n", b.normal_p50, b.normal_p95);
 }
 
+void print_dock_headline(const std::vector<SceneResult>& results, const std::vector<SceneResult>& empty)
+{
+    std::vector<const SceneResult*> envelope;
+    for (const SceneResult& r : results) {
+        if (in_working_envelope(r.params)) envelope.push_back(&r);
+    }
+    const DockBin b = summarise_dock(envelope, 0.0);
+    std::printf("dock, working envelope (%zu scenes): pallet %.1f %%, false %zu; centre |error| p50/p95 mm: "
+                "x %.1f/%.1f  y %.1f/%.1f  z %.1f/%.1f; yaw %.2f/%.2f degrees; pockets %.1f/%.1f mm\n",
+                b.scenes, b.scenes ? 100.0 * b.pallets / b.scenes : 0.0, b.false_pallets, b.centre_p50[0],
+                b.centre_p95[0], b.centre_p50[1], b.centre_p95[1], b.centre_p50[2], b.centre_p95[2],
+                b.yaw_p50, b.yaw_p95, b.pocket_p50, b.pocket_p95);
+    std::size_t no_pallet = 0;
+    for (const SceneResult& r : empty) no_pallet += r.dock.verdict == DockVerdict::no_pallet;
+    std::printf("dock, floor alone: no pallet in %zu of %zu scenes\n", no_pallet, empty.size());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -58,6 +76,7 @@ int main(int argc, char** argv)
         return 0;
     }
     const std::vector<SceneParams> scenes = sweep_scenes(options->axes);
+    const std::vector<SceneParams> floor_scenes = empty_scenes(options->axes, options->empty);
     if (scenes.empty()) {
         std::cerr << "pallet_eval: the sweep has no scenes\n";
         return 2;
@@ -75,9 +94,10 @@ int main(int argc, char** argv)
         make_output_folder(options->out_dir);  // before the sweep, not after minutes of it
         const std::vector<SceneResult> results =
             run_sweep(scenes, options->seed, threads, terminal ? std::function<void(std::size_t, std::size_t)>(progress) : nullptr);
+        const std::vector<SceneResult> empty = run_sweep(floor_scenes, options->seed, threads, nullptr);
         if (terminal) std::fputs("\n", stderr);
         const double seconds = seconds_since(start);
-        const OutputFiles files = write_outputs(options->out_dir, results, options->seed);
+        const OutputFiles files = write_outputs(options->out_dir, results, options->seed, empty);
         std::printf("wrote %s and %s\n", files.csv.c_str(), files.summary.c_str());
         if (files.plots.empty()) {
             std::cerr << "pallet_eval: plots skipped: " << files.plots_skipped << "\n";
@@ -85,6 +105,7 @@ int main(int argc, char** argv)
             std::printf("wrote %zu plots in %s\n", files.plots.size(), options->out_dir.c_str());
         }
         print_headline(results, seconds);
+        print_dock_headline(results, empty);
     } catch (const std::exception& e) {
         if (terminal) std::fputs("\n", stderr);
         std::cerr << "pallet_eval: " << e.what() << "\n";

@@ -45,7 +45,74 @@ json boxes_json(const std::vector<BoxCorners>& boxes)
     return all;
 }
 
+// Both frames of a point, or null when it was not measured.
+json dock_point_json(const Eigen::Vector3d& camera, const Eigen::Vector3d& floor)
+{
+    if (!camera.allFinite() || !floor.allFinite()) return nullptr;
+    return {{"camera", vector_json(camera)}, {"floor", vector_json(floor)}};
+}
+
+json dock_floor_json(const DockFloor& floor)
+{
+    json out;
+    out["found"] = floor.found;
+    out["normal"] = floor.found ? vector_json(floor.normal) : json(nullptr);
+    out["camera_height_mm"] = number(floor.camera_height_mm);
+    out["camera_tilt_deg"] = number(floor.camera_tilt_deg);
+    out["camera_roll_deg"] = number(floor.camera_roll_deg);
+    out["residual_mm"] = number(floor.residual_mm);
+    out["inliers"] = floor.inliers;
+    return out;
+}
+
+json dock_face_json(const DockPose& dock)
+{
+    const bool found = dock.face_found;
+    json out;
+    out["found"] = found;
+    out["points"] = dock.face_points;
+    out["inliers"] = dock.face_inliers;
+    out["residual_mm"] = found ? number(dock.face_residual_mm) : json(nullptr);
+    out["tilt_deg"] = found ? number(dock.face_tilt_deg) : json(nullptr);
+    out["yaw_deg"] = found ? number(dock.yaw_deg) : json(nullptr);
+    out["distance_mm"] = found ? number(dock.face_distance_mm) : json(nullptr);
+    out["normal"] = found ? vector_json(dock.face_normal_camera) : json(nullptr);
+    return out;
+}
+
+json dock_pockets_json(const DockPose& dock)
+{
+    if (!dock.face_found) return nullptr;
+    json pockets = json::array();
+    for (const DockPocket& pocket : dock.pockets) {
+        json one;
+        one["offset_mm"] = number(pocket.offset_mm);
+        one["width_mm"] = number(pocket.width_mm);
+        one["centre"] = dock_point_json(pocket.centre_camera, pocket.centre_floor);
+        pockets.push_back(one);
+    }
+    return pockets;
+}
+
 }  // namespace
+
+json dock_json(const DockPose& dock, double dock_ms)
+{
+    json out;
+    out["verdict"] = dock_verdict_name(dock.verdict);
+    out["reason"] = dock.reason == DockReason::none ? json(nullptr) : json(dock_reason_name(dock.reason));
+    out["confidence"] = number(dock.confidence);
+    out["floor"] = dock_floor_json(dock.floor);
+    out["face"] = dock_face_json(dock);
+    out["left_edge"] = dock_point_json(dock.left_edge_camera, dock.left_edge_floor);
+    out["right_edge"] = dock_point_json(dock.right_edge_camera, dock.right_edge_floor);
+    out["width_mm"] = number(dock.width_mm);
+    out["height_mm"] = number(dock.face_height_mm);
+    out["centre"] = dock_point_json(dock.centre_camera, dock.centre_floor);
+    out["pockets"] = dock_pockets_json(dock);
+    out["measure_ms"] = number(dock_ms);
+    return out;
+}
 
 std::string outcome_name(PalletOutcome outcome)
 {
@@ -58,7 +125,7 @@ std::string outcome_name(PalletOutcome outcome)
 }
 
 json frame_record(const std::string& source, std::uint64_t index, const FrameAnalysis& analysis,
-                  double analysis_ms)
+                  double analysis_ms, const DockPose& dock, double dock_ms)
 {
     const PalletPose& pose = analysis.pose;
     const bool has_face = analysis.outcome != PalletOutcome::no_contour;
@@ -80,6 +147,7 @@ json frame_record(const std::string& source, std::uint64_t index, const FrameAna
     record["euler_rad"] = found ? vector_json(pose.euler_rad) : json(nullptr);
     record["euler_deg"] = found ? vector_json(pose.euler_deg) : json(nullptr);
     record["analysis_ms"] = number(analysis_ms);
+    record["dock"] = dock_json(dock, dock_ms);
     return record;
 }
 

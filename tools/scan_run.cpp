@@ -106,9 +106,15 @@ void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& sou
     const auto end = std::chrono::steady_clock::now();
     const double analysis_ms = std::chrono::duration<double, std::milli>(end - begin).count();
 
-    write_record(run, options.format == OutputFormat::jsonl
-                          ? record_line(frame_record(source, index, analysis, analysis_ms))
-                          : console_bytes(depth, analysis, run.encoding));
+    if (options.format == OutputFormat::jsonl) {
+        const auto dock_begin = std::chrono::steady_clock::now();
+        const DockPose dock = measure_dock_pose(depth, analysis, run.dock_scratch);
+        const auto dock_end = std::chrono::steady_clock::now();
+        const double dock_ms = std::chrono::duration<double, std::milli>(dock_end - dock_begin).count();
+        write_record(run, record_line(frame_record(source, index, analysis, analysis_ms, dock, dock_ms)));
+    } else {
+        write_record(run, console_bytes(depth, analysis, run.encoding));
+    }
 
     if (!options.views_dir.empty()) {
         const std::string path =

@@ -74,8 +74,10 @@ fi
 # --- a full disk, as a file size limit (ulimit -f: 4 kB) -------------------------------------
 (ulimit -f 4 && exec timeout -k 2 10 "$scan" --output "$work/limited.jsonl" "${eight[@]}") 2> "$work/err"
 check "size limit: status 1" [ "$?" = 1 ]
-check "size limit: one line" one_problem "cannot write the output (File too large); stopping after 5 whole records"
-check "size limit: five whole records" [ "$(lines "$work/limited.jsonl")" = 5 ]
+# How many records fit in 4 kB depends on their length; the message must count what is there.
+kept=$(lines "$work/limited.jsonl")
+check "size limit: one line" one_problem "cannot write the output (File too large); stopping after $kept whole record"
+check "size limit: some whole records, not all" [ "$kept" -ge 1 -a "$kept" -lt 8 ]
 check "size limit: records whole" whole_records "$work/limited.jsonl"
 (ulimit -f 4 && exec timeout -k 2 10 "$scan" --format console --output "$work/limited.txt" \
    "${eight[@]}" "${eight[@]}") 2> "$work/err"
@@ -125,9 +127,10 @@ if [ "$?" = 0 ]; then
   check "tmpfs, big frames: three whole records" [ "$(lines "$work/tmpfs/out3.jsonl")" = 3 ]
   check "tmpfs, big frames: records whole" whole_records "$work/tmpfs/out3.jsonl"
   check "tmpfs, full: status 1" [ "$(cat "$work/tmpfs/status8")" = 1 ]
+  kept=$(lines "$work/tmpfs/out8.jsonl")
   check "tmpfs, full: the output failure said" \
-    grep -q "cannot write the output (No space left on device); stopping after 5 whole records" "$work/tmpfs/err8"
-  check "tmpfs, full: five whole records" [ "$(lines "$work/tmpfs/out8.jsonl")" = 5 ]
+    grep -q "cannot write the output (No space left on device); stopping after $kept whole record" "$work/tmpfs/err8"
+  check "tmpfs, full: some whole records, not all" [ "$kept" -ge 1 -a "$kept" -lt 8 ]
   check "tmpfs, full: records whole" whole_records "$work/tmpfs/out8.jsonl"
   check "tmpfs, full: no cut-off frame" whole_pngs "$work/tmpfs/rec8"
 else

@@ -172,3 +172,65 @@ TEST(CentrePixelOnFace, NeedsPalletLabelAndDepthOnTheFacePlane)
     deep.depth.at<std::uint16_t>(on_face.y, on_face.x) += 300;
     EXPECT_FALSE(centre_pixel_on_face(on_face, deep));
 }
+
+TEST(CompareDockWithTruth, ErrorsInBothFramesAndTheirSigns)
+{
+    const sim::Frame frame = render_params(square_on_at_1250());
+    AnalysisWorkspace workspace;
+    const FrameAnalysis analysis = analyse_depth(frame.depth, workspace);
+    const DockPose dock = measure_dock_pose(frame.depth, analysis);
+    const DockComparison base = compare_dock_with_truth(dock, analysis, frame);
+    ASSERT_EQ(base.verdict, DockVerdict::pallet);
+    EXPECT_LT(base.centre_error.norm(), 5.0);
+    EXPECT_LT(base.centre_error_floor.norm(), 5.0);
+    EXPECT_LT(std::abs(base.yaw_error_deg), 0.2);
+    EXPECT_LT(base.normal_error_deg, 0.3);
+    EXPECT_LT(std::abs(base.width_error_mm), 8.0);
+    EXPECT_LT(std::abs(base.distance_error_mm), 3.0);
+    ASSERT_EQ(base.pockets, 2U);
+    EXPECT_LT(base.pocket_error_mm[0], 6.0);
+    EXPECT_LT(base.pocket_error_mm[1], 6.0);
+    EXPECT_LT(base.floor_normal_error_deg, 0.1);
+    EXPECT_LT(std::abs(base.camera_height_error_mm), 2.0);
+    EXPECT_LT(std::abs(base.camera_tilt_error_deg), 0.1);
+    EXPECT_LT(base.contour_floor_share, 0.5);
+    EXPECT_GT(base.contour_pallet_share, 0.5);
+
+    // The truth's floor frame: the camera's own centre stands its height above the floor origin.
+    EXPECT_TRUE(truth_floor_point(frame.truth, Eigen::Vector3d::Zero()).isApprox(Eigen::Vector3d(0, 0, 200)));
+
+    // A truth moved by a known offset moves the camera-frame error by minus that offset, and the
+    // floor-frame error by minus the offset turned into the floor frame.
+    sim::Frame shifted = frame;
+    const Eigen::Vector3d offset(12.0, -25.0, 40.0);
+    shifted.truth.face_centre += offset;
+    const DockComparison moved = compare_dock_with_truth(dock, analysis, shifted);
+    const Eigen::Vector3d offset_floor = sim::camera_to_floor(frame.truth.mount) * offset;
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_NEAR(moved.centre_error(k), base.centre_error(k) - offset(k), 1e-9);
+        EXPECT_NEAR(moved.centre_error_floor(k), base.centre_error_floor(k) - offset_floor(k), 1e-9);
+    }
+
+    // A truth turned by 3 degrees counter-clockwise (seen from above) about the floor normal: the
+    // measured yaw is 3 degrees short of it.
+    sim::Frame turned = frame;
+    const Eigen::Matrix3d to_floor = sim::camera_to_floor(frame.truth.mount);
+    turned.truth.face_normal =
+        to_floor.transpose() * Eigen::AngleAxisd(3.0 * rad, Eigen::Vector3d::UnitZ()) * to_floor *
+        frame.truth.face_normal;
+    EXPECT_NEAR(compare_dock_with_truth(dock, analysis, turned).yaw_error_deg, base.yaw_error_deg - 3.0, 1e-6);
+
+    // Without a face nothing but the verdict and the floor is compared; without a pallet no pose.
+    DockPose floor_only = dock;
+    floor_only.face_found = false;
+    floor_only.verdict = DockVerdict::no_pallet;
+    floor_only.reason = DockReason::no_face;
+    const DockComparison no_face = compare_dock_with_truth(floor_only, analysis, frame);
+    EXPECT_EQ(no_face.reason, DockReason::no_face);
+    EXPECT_TRUE(std::isnan(no_face.centre_error.x()));
+    EXPECT_TRUE(std::isnan(no_face.pocket_error_mm[0]));
+    EXPECT_LT(no_face.floor_normal_error_deg, 0.1);
+    sim::Frame empty = frame;
+    empty.truth.has_pallet = false;
+    EXPECT_TRUE(std::isnan(compare_dock_with_truth(dock, analysis, empty).yaw_error_deg));
+}

@@ -101,6 +101,30 @@ TEST(SceneSeed, FollowsTheSceneNotItsPlaceInTheSweep)
     EXPECT_NE(scene_seed(all[0], 1), scene_seed(all[0], 2));
 }
 
+TEST(EmptyScenes, EveryMountAndNoiseLevelWithSeedsOfTheirOwn)
+{
+    SweepAxes axes = default_axes();
+    axes.height_mm = {200, 250};
+    axes.pitch_deg = {4, 8};
+    axes.noise_level = {0, 2};
+    const std::vector<SceneParams> empty = empty_scenes(axes, 3);
+    ASSERT_EQ(empty.size(), 2U * 2U * 2U * 3U);
+    EXPECT_EQ(empty[0].height_mm, 200.0);
+    EXPECT_EQ(empty[0].empty_index, 0);
+    EXPECT_EQ(empty[2].empty_index, 2);
+    EXPECT_EQ(empty[3].noise_level, 2.0);
+    EXPECT_EQ(empty.back().height_mm, 250.0);
+    EXPECT_EQ(empty.back().pitch_deg, 8.0);
+    EXPECT_TRUE(empty_scenes(axes, 0).empty());
+
+    // Floor-only scenes render no pallet, and no seed of theirs is a pallet scene's.
+    EXPECT_FALSE(make_scene(empty[0]).pallet.has_value());
+    EXPECT_TRUE(make_scene(sweep_scenes(axes)[0]).pallet.has_value());
+    std::set<std::uint64_t> seeds;
+    for (const SceneParams& p : sweep_scenes(axes)) seeds.insert(scene_seed(p, 1));
+    for (const SceneParams& p : empty) EXPECT_TRUE(seeds.insert(scene_seed(p, 1)).second);
+}
+
 TEST(RunSweep, SameResultsInSceneOrderOnAnyThreadCount)
 {
     SweepAxes axes;
@@ -128,6 +152,8 @@ TEST(RunSweep, SameResultsInSceneOrderOnAnyThreadCount)
         EXPECT_EQ(one[i].seed, scene_seed(scenes[i], 7));
         EXPECT_EQ(three[i].seed, one[i].seed);
         EXPECT_EQ(three[i].comparison.outcome, one[i].comparison.outcome);
+        EXPECT_EQ(three[i].dock.verdict, one[i].dock.verdict);
+        EXPECT_TRUE(three[i].dock.centre_error == one[i].dock.centre_error || !one[i].dock.centre_error.allFinite());
         EXPECT_EQ(three[i].comparison.face_point_count, one[i].comparison.face_point_count);
         EXPECT_TRUE(three[i].comparison.centre_error.isApprox(one[i].comparison.centre_error) ||
                     !one[i].comparison.centre_error.allFinite());
@@ -142,7 +168,10 @@ TEST(EvalOptions, DefaultsAxesAndUsageErrors)
     EXPECT_EQ(none->axes.distance_mm, default_axes().distance_mm);
     EXPECT_EQ(none->axes.cavity_no_return, (std::vector<bool>{false, true}));
     EXPECT_EQ(none->seed, 1U);
+    EXPECT_EQ(none->empty, 20);
     EXPECT_FALSE(none->help);
+    EXPECT_EQ(options_of({"--empty", "0"}, error)->empty, 0);
+    EXPECT_EQ(options_of({"--empty", "7"}, error)->empty, 7);
 
     const std::optional<EvalOptions> set =
         options_of({"--distance", "1000:2000:500", "--yaw", "-5,5", "--lateral", "100", "--height", "300",
@@ -167,7 +196,7 @@ TEST(EvalOptions, DefaultsAxesAndUsageErrors)
         {"--distance"}, {"--distance", "2:1:1"}, {"--cavity", "maybe"}, {"--threads", "0"},
         {"--threads", "-1"}, {"--threads", "many"}, {"--seed", "-3"}, {"--seed", "99999999999999999999"},
         {"--out", ""}, {"--colour", "red"}, {"extra"}, {"--noise", "-1"}, {"--height", "0"},
-        {"--distance", "-100"}};
+        {"--distance", "-100"}, {"--empty", "-1"}, {"--empty", "x"}, {"--empty", "10001"}};
     for (const std::vector<std::string>& args : bad) {
         error.clear();
         EXPECT_FALSE(options_of(args, error).has_value()) << args[0];

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "analysis/dock_pose.hpp"
 #include "analysis/frame_analysis.hpp"
 #include "tools/scan_json.hpp"
 
@@ -104,6 +105,32 @@ void expect_same_as_library(const json& record, const FrameAnalysis& expected)
     }
 }
 
+// The record's dock object is the library's dock measurement of the same frame.
+void expect_same_dock(const json& record, const DockPose& dock)
+{
+    ASSERT_TRUE(record.contains("dock"));
+    const json& d = record["dock"];
+    EXPECT_EQ(d["verdict"], dock_verdict_name(dock.verdict));
+    expect_number(d["confidence"], dock.confidence, "confidence");
+    EXPECT_EQ(d["floor"]["found"], dock.floor.found);
+    expect_number(d["floor"]["camera_height_mm"], dock.floor.camera_height_mm, "camera height");
+    EXPECT_EQ(d["face"]["inliers"], dock.face_inliers);
+    if (!dock.face_found) {
+        EXPECT_TRUE(d["face"]["yaw_deg"].is_null());
+        EXPECT_TRUE(d["pockets"].is_null());
+        return;
+    }
+    expect_number(d["face"]["yaw_deg"], dock.yaw_deg, "yaw");
+    expect_number(d["width_mm"], dock.width_mm, "width");
+    for (int k = 0; k < 3; ++k) {
+        if (d["centre"].is_null()) break;
+        expect_number(d["centre"]["camera"][k], dock.centre_camera(k), "centre camera");
+        expect_number(d["centre"]["floor"][k], dock.centre_floor(k), "centre floor");
+    }
+    EXPECT_EQ(d["pockets"].size(), dock.pockets.size());
+    EXPECT_GE(d["measure_ms"].get<double>(), 0.0);
+}
+
 }  // namespace
 
 TEST(PalletScanJson, RecordsEqualTheLibraryCallOnEveryFrame)
@@ -123,12 +150,13 @@ TEST(PalletScanJson, RecordsEqualTheLibraryCallOnEveryFrame)
     AnalysisWorkspace workspace;
     for (std::size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(files[i].filename().string());
-        const FrameAnalysis expected =
-            analyse_depth(cv::imread(files[i].string(), cv::IMREAD_UNCHANGED), workspace);
+        const cv::Mat depth = cv::imread(files[i].string(), cv::IMREAD_UNCHANGED);
+        const FrameAnalysis expected = analyse_depth(depth, workspace);
         EXPECT_EQ(records[i]["source"], files[i].string());
         EXPECT_EQ(records[i]["index"], i + 1);
         EXPECT_GE(records[i]["analysis_ms"].get<double>(), 0.0);
         expect_same_as_library(records[i], expected);
+        expect_same_dock(records[i], measure_dock_pose(depth, expected));
         ++outcomes[static_cast<std::size_t>(expected.outcome)];
     }
     // The frames are chosen so that every outcome is checked; 06_no_ground.png has no depth in

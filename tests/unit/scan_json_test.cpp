@@ -45,7 +45,7 @@ TEST(ScanJson, OutcomesWithoutPoseWriteNulls)
 {
     FrameAnalysis analysis = found_by_hand();  // pose values left over must not leak out
     analysis.outcome = PalletOutcome::no_pallet;
-    const json no_pallet = parsed_line(frame_record("a.png", 2, analysis, 1.0));
+    const json no_pallet = parsed_line(frame_record("a.png", 2, analysis, 1.0, DockPose{}, 0.5));
     EXPECT_EQ(no_pallet["outcome"], "no_pallet");
     EXPECT_EQ(no_pallet["bounding_rect"]["width"], 420);
     for (const char* key : {"boxes", "face_point_count", "centre_point", "rotation", "yaw_deg",
@@ -55,7 +55,7 @@ TEST(ScanJson, OutcomesWithoutPoseWriteNulls)
     }
 
     analysis.outcome = PalletOutcome::no_contour;
-    const json no_contour = parsed_line(frame_record("a.png", 3, analysis, 1.0));
+    const json no_contour = parsed_line(frame_record("a.png", 3, analysis, 1.0, DockPose{}, 0.5));
     EXPECT_EQ(no_contour["outcome"], "no_contour");
     EXPECT_TRUE(no_contour["bounding_rect"].is_null());
     EXPECT_TRUE(no_contour["rotation"].is_null());
@@ -74,7 +74,7 @@ TEST(ScanJson, NonFiniteNumbersAndOddNamesStayValidJson)
     analysis.pose.boxes[0][2].x = std::numeric_limits<float>::quiet_NaN();
 
     // A file name that is not UTF-8 (Latin-1 e-acute) must not make the record throw.
-    const json record = parsed_line(frame_record("caf\xE9\".png", 4, analysis, nan));
+    const json record = parsed_line(frame_record("caf\xE9\".png", 4, analysis, nan, DockPose{}, nan));
     EXPECT_TRUE(record["centre_point"][0].is_null());
     EXPECT_TRUE(record["centre_point"][1].is_null());
     EXPECT_EQ(record["centre_point"][2], 5.0);
@@ -85,4 +85,92 @@ TEST(ScanJson, NonFiniteNumbersAndOddNamesStayValidJson)
     EXPECT_TRUE(record["boxes"][0][2][0].is_null());
     EXPECT_TRUE(record["analysis_ms"].is_null());
     EXPECT_EQ(record["source"], "caf\xEF\xBF\xBD\".png");
+}
+
+TEST(ScanJson, DockObjectHoldsEveryKeyNullWhereNotMeasured)
+{
+    DockPose dock;
+    dock.floor.found = true;
+    dock.floor.normal = {0.0, -0.99, 0.1};
+    dock.floor.camera_height_mm = 201.5;
+    dock.floor.camera_tilt_deg = 5.9;
+    dock.floor.camera_roll_deg = -0.25;
+    dock.floor.residual_mm = 0.75;
+    dock.floor.inliers = 1234;
+    dock.face_found = true;
+    dock.face_points = 5000;
+    dock.face_inliers = 4000;
+    dock.face_residual_mm = 1.5;
+    dock.face_tilt_deg = 0.125;
+    dock.yaw_deg = -12.5;
+    dock.face_distance_mm = 1499.5;
+    dock.face_normal_camera = {0.2, -0.1, -0.97};
+    dock.left_edge_camera = {-600.0, 280.0, 1480.0};
+    dock.left_edge_floor = {-600.0, 1500.0, 72.0};  // the right edge stays unmeasured (NaN)
+    dock.face_height_mm = 144.0;
+    dock.centre_camera = {1.0, 2.0, 3.0};
+    dock.centre_floor = {4.0, 5.0, 6.0};
+    DockPocket pocket;
+    pocket.offset_mm = -263.5;
+    pocket.width_mm = 380.0;
+    pocket.centre_camera = {7.0, 8.0, 9.0};
+    pocket.centre_floor = {10.0, 11.0, std::numeric_limits<double>::quiet_NaN()};
+    dock.pockets = {pocket};
+    dock.verdict = DockVerdict::no_pallet;
+    dock.reason = DockReason::face_cut_off;
+
+    const nlohmann::ordered_json written = frame_record("a.png", 1, found_by_hand(), 1.0, dock, 0.25);
+    const json record = parsed_line(written);
+    ASSERT_TRUE(record.contains("dock"));
+    const json& d = record["dock"];
+    // In the order written, after every earlier key of the record.
+    const auto line = nlohmann::ordered_json::parse(record_line(written));
+    EXPECT_EQ(line.back(), line["dock"]);
+    std::vector<std::string> keys;
+    for (auto it = line["dock"].begin(); it != line["dock"].end(); ++it) keys.push_back(it.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"verdict", "reason", "confidence", "floor", "face", "left_edge",
+                                              "right_edge", "width_mm", "height_mm", "centre", "pockets",
+                                              "measure_ms"}));
+    EXPECT_EQ(d["verdict"], "no_pallet");
+    EXPECT_EQ(d["reason"], "face_cut_off");
+    EXPECT_EQ(d["confidence"], 0.0);
+    EXPECT_EQ(d["floor"]["found"], true);
+    EXPECT_EQ(d["floor"]["normal"][1], -0.99);
+    EXPECT_EQ(d["floor"]["camera_height_mm"], 201.5);
+    EXPECT_EQ(d["floor"]["camera_roll_deg"], -0.25);
+    EXPECT_EQ(d["floor"]["inliers"], 1234);
+    EXPECT_EQ(d["face"]["yaw_deg"], -12.5);
+    EXPECT_EQ(d["face"]["distance_mm"], 1499.5);
+    EXPECT_EQ(d["face"]["normal"][0], 0.2);
+    EXPECT_EQ(d["left_edge"]["floor"][0], -600.0);
+    EXPECT_EQ(d["left_edge"]["camera"][1], 280.0);
+    EXPECT_TRUE(d["right_edge"].is_null());
+    EXPECT_TRUE(d["width_mm"].is_null());
+    EXPECT_EQ(d["centre"]["camera"], json::array({1.0, 2.0, 3.0}));
+    EXPECT_EQ(d["centre"]["floor"], json::array({4.0, 5.0, 6.0}));
+    ASSERT_EQ(d["pockets"].size(), 1U);
+    EXPECT_EQ(d["pockets"][0]["offset_mm"], -263.5);
+    EXPECT_EQ(d["pockets"][0]["width_mm"], 380.0);
+    EXPECT_TRUE(d["pockets"][0]["centre"].is_null());  // one coordinate not measured: no point
+    EXPECT_EQ(d["measure_ms"], 0.25);
+    EXPECT_EQ(record["analysis_ms"], 1.0);  // the keys before it stay as they were
+
+    // Nothing measured: the same keys, the measured values null, a pallet verdict's reason null.
+    DockPose nothing;
+    const json bare = parsed_line(frame_record("b.png", 2, found_by_hand(), 1.0, nothing, 0.5))["dock"];
+    EXPECT_EQ(bare.size(), keys.size());
+    EXPECT_EQ(bare["reason"], "no_floor");
+    EXPECT_EQ(bare["floor"]["found"], false);
+    EXPECT_TRUE(bare["floor"]["normal"].is_null());
+    EXPECT_TRUE(bare["floor"]["camera_height_mm"].is_null());
+    EXPECT_EQ(bare["face"]["found"], false);
+    EXPECT_TRUE(bare["face"]["yaw_deg"].is_null());
+    EXPECT_TRUE(bare["centre"].is_null());
+    EXPECT_TRUE(bare["pockets"].is_null());
+    DockPose pallet = dock;
+    pallet.verdict = DockVerdict::pallet;
+    pallet.reason = DockReason::none;
+    const json found = parsed_line(frame_record("c.png", 3, found_by_hand(), 1.0, pallet, 0.5))["dock"];
+    EXPECT_EQ(found["verdict"], "pallet");
+    EXPECT_TRUE(found["reason"].is_null());
 }

@@ -1,0 +1,316 @@
+#include "analysis/dock_pose.hpp"
+
+#include <cmath>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "sim/render.hpp"
+#include "sim/scene.hpp"
+#include "sim/scenes.hpp"
+
+namespace {
+
+FrameAnalysis analysed(const cv::Mat& depth)
+{
+    AnalysisWorkspace workspace;
+    return analyse_depth(depth, workspace);
+}
+
+constexpr double deg = 3.14159265358979323846 / 180.0;
+
+// A lone pallet, the working mount, the default sensor unless said otherwise.
+sim::Frame pallet_frame(double distance, double lateral, double yaw_deg, bool exact = false,
+                        std::uint64_t seed = 11)
+{
+    sim::Scene scene = sim::pallet_scene(distance, lateral, yaw_deg);
+    if (exact) scene.sensor = sim::exact_sensor();
+    return sim::render(scene, seed);
+}
+
+Eigen::Vector3d floor_point(const sim::Truth& truth, const Eigen::Vector3d& camera_point)
+{
+    return sim::camera_to_floor(truth.mount) * camera_point + Eigen::Vector3d(0.0, 0.0, truth.mount.height_mm);
+}
+
+// The truth's pockets of the 1200 mm face, half way up the openings, camera frame.
+Eigen::Vector3d true_pocket(const sim::Truth& truth, int side)
+{
+    return sim::floor_to_camera(truth.mount,
+                                sim::pallet_to_floor(truth.pallet, {side * 263.75, 0.0, 50.0}));
+}
+
+void expect_near3(const Eigen::Vector3d& measured, const Eigen::Vector3d& truth, double tolerance,
+                  const char* what)
+{
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(measured(k), truth(k), tolerance) << what << " axis " << k;
+}
+
+// Every field of two results, compared exactly: NaN equals NaN.
+bool same_bits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+bool same_bits(const Eigen::Vector3d& a, const Eigen::Vector3d& b)
+{
+    return same_bits(a.x(), b.x()) && same_bits(a.y(), b.y()) && same_bits(a.z(), b.z());
+}
+
+bool same_result(const DockPose& a, const DockPose& b)
+{
+    bool same = a.floor.found == b.floor.found && same_bits(a.floor.normal, b.floor.normal) &&
+                same_bits(a.floor.camera_height_mm, b.floor.camera_height_mm) &&
+                same_bits(a.floor.residual_mm, b.floor.residual_mm) && a.floor.inliers == b.floor.inliers &&
+                a.face_found == b.face_found && a.face_points == b.face_points &&
+                a.face_inliers == b.face_inliers && same_bits(a.yaw_deg, b.yaw_deg) &&
+                same_bits(a.face_tilt_deg, b.face_tilt_deg) &&
+                same_bits(a.face_distance_mm, b.face_distance_mm) &&
+                same_bits(a.left_edge_floor, b.left_edge_floor) &&
+                same_bits(a.right_edge_floor, b.right_edge_floor) &&
+                same_bits(a.centre_camera, b.centre_camera) && same_bits(a.centre_floor, b.centre_floor) &&
+                same_bits(a.width_mm, b.width_mm) && same_bits(a.face_height_mm, b.face_height_mm) &&
+                a.pockets.size() == b.pockets.size() && a.verdict == b.verdict &&
+                a.reason == b.reason && same_bits(a.confidence, b.confidence);
+    for (std::size_t k = 0; same && k < a.pockets.size(); ++k) {
+        same = same_bits(a.pockets[k].offset_mm, b.pockets[k].offset_mm) &&
+               same_bits(a.pockets[k].width_mm, b.pockets[k].width_mm) &&
+               same_bits(a.pockets[k].centre_camera, b.pockets[k].centre_camera);
+    }
+    return same;
+}
+
+}  // namespace
+
+TEST(DockPose, SquareOnPalletMatchesTheTruthInBothFrames)
+{
+    const sim::Frame frame = pallet_frame(1500.0, 0.0, 0.0, true);
+    const FrameAnalysis analysis = analysed(frame.depth);
+    ASSERT_EQ(analysis.outcome, PalletOutcome::pallet_found);
+    const DockPose dock = measure_dock_pose(frame.depth, analysis);
+    ASSERT_EQ(dock.verdict, DockVerdict::pallet) << dock_reason_name(dock.reason);
+    EXPECT_EQ(dock.reason, DockReason::none);
+
+    // The floor: 200 mm below the camera, which looks 6 degrees up.
+    ASSERT_TRUE(dock.floor.found);
+    EXPECT_LT(std::acos(dock.floor.normal.dot(frame.truth.floor_normal)), 0.1 * deg);
+    EXPECT_NEAR(dock.floor.camera_height_mm, 200.0, 1.0);
+    EXPECT_NEAR(dock.floor.camera_tilt_deg, 6.0, 0.05);
+    EXPECT_NEAR(dock.floor.camera_roll_deg, 0.0, 0.05);
+    EXPECT_LT(dock.floor.residual_mm, 1.0);
+
+    // The face 1500 mm ahead, square on, 1200 mm wide, 144 mm high, vertical.
+    EXPECT_NEAR(dock.yaw_deg, 0.0, 0.05);
+    EXPECT_NEAR(dock.face_distance_mm, 1500.0, 1.0);
+    EXPECT_NEAR(dock.face_tilt_deg, 0.0, 0.5);
+    EXPECT_NEAR(dock.width_mm, 1200.0, 4.0);
+    EXPECT_NEAR(dock.face_height_mm, 144.0, 4.0);
+    EXPECT_LT(std::acos(dock.face_normal_camera.dot(frame.truth.face_normal)), 0.1 * deg);
+    expect_near3(dock.centre_camera, frame.truth.face_centre, 3.0, "centre, camera frame");
+    expect_near3(dock.centre_floor, {0.0, 1500.0, 72.0}, 3.0, "centre, floor frame");
+    expect_near3(dock.left_edge_floor, {-600.0, 1500.0, dock.centre_floor.z()}, 3.0, "left edge");
+    expect_near3(dock.right_edge_floor, {600.0, 1500.0, dock.centre_floor.z()}, 3.0, "right edge");
+
+    // Two openings 382.5 mm wide, their middles 263.75 mm either side, half way up.
+    ASSERT_EQ(dock.pockets.size(), 2U);
+    EXPECT_NEAR(dock.pockets[0].offset_mm, -263.75, 4.0);
+    EXPECT_NEAR(dock.pockets[1].offset_mm, 263.75, 4.0);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_NEAR(dock.pockets[k].width_mm, 382.5, 6.0) << k;
+        expect_near3(dock.pockets[k].centre_camera, true_pocket(frame.truth, k == 0 ? -1 : 1), 4.0, "pocket");
+    }
+    EXPECT_GT(dock.confidence, 0.8);
+    EXPECT_LE(dock.confidence, 1.0);
+}
+
+TEST(DockPose, TurnAndOffsetKeepTheirSignsAndFrames)
+{
+    // Yaw > 0 turns the right end away: it must come out > 0, the right end farther, the face
+    // looking to the right (its normal's x > 0), and the centre where the truth has it in either
+    // frame.
+    for (const double yaw : {-15.0, 15.0}) {
+        for (const double lateral : {-200.0, 250.0}) {
+            SCOPED_TRACE("yaw " + std::to_string(yaw) + " lateral " + std::to_string(lateral));
+            const sim::Frame frame = pallet_frame(1400.0, lateral, yaw);
+            const DockPose dock = measure_dock_pose(frame.depth, analysed(frame.depth));
+            ASSERT_EQ(dock.verdict, DockVerdict::pallet) << dock_reason_name(dock.reason);
+            EXPECT_NEAR(dock.yaw_deg, yaw, 0.3);
+            EXPECT_EQ(dock.right_edge_floor.y() > dock.left_edge_floor.y(), yaw > 0.0);
+            EXPECT_LT(dock.left_edge_floor.x(), dock.right_edge_floor.x());
+            EXPECT_LT(dock.face_normal_camera.z(), 0.0);  // towards the camera
+            EXPECT_EQ(dock.face_normal_camera.x() > 0.0, yaw > 0.0);
+            EXPECT_LT(std::acos(dock.face_normal_camera.dot(frame.truth.face_normal)), 0.5 * deg);
+            expect_near3(dock.centre_camera, frame.truth.face_centre, 6.0, "centre, camera frame");
+            expect_near3(dock.centre_floor, floor_point(frame.truth, frame.truth.face_centre), 6.0,
+                         "centre, floor frame");
+            EXPECT_NEAR(dock.centre_floor.x(), lateral, 6.0);
+            EXPECT_NEAR(dock.width_mm, 1200.0, 10.0);
+            ASSERT_EQ(dock.pockets.size(), 2U);
+            for (int k = 0; k < 2; ++k) {
+                expect_near3(dock.pockets[k].centre_camera, true_pocket(frame.truth, k == 0 ? -1 : 1), 8.0,
+                             "pocket");
+            }
+        }
+    }
+}
+
+TEST(DockPose, FacesCutOffByTheBandOrTheImageAreMeasuredWhole)
+{
+    // 300 mm to the side the fixed lateral band keeps 900 mm of the face: the measurement reaches
+    // beyond the contour and finds all 1200.
+    const sim::Frame beside = pallet_frame(1250.0, 300.0, 0.0, true);
+    const DockPose wide = measure_dock_pose(beside.depth, analysed(beside.depth));
+    ASSERT_EQ(wide.verdict, DockVerdict::pallet) << dock_reason_name(wide.reason);
+    EXPECT_NEAR(wide.width_mm, 1200.0, 5.0);
+    EXPECT_NEAR(wide.centre_floor.x(), 300.0, 3.0);
+
+    // At 1 m, turned and beside the camera, one end lies outside the image: that edge and the
+    // width are not measured, and the centre is the middle between the two pockets.
+    const sim::Frame cut = pallet_frame(1000.0, 250.0, -20.0, true);
+    const DockPose half = measure_dock_pose(cut.depth, analysed(cut.depth));
+    ASSERT_EQ(half.verdict, DockVerdict::pallet) << dock_reason_name(half.reason);
+    EXPECT_TRUE(std::isnan(half.width_mm));
+    EXPECT_NE(std::isnan(half.left_edge_floor.x()), std::isnan(half.right_edge_floor.x()));
+    EXPECT_TRUE(std::isnan(half.left_edge_camera.x()) == std::isnan(half.left_edge_floor.x()));
+    expect_near3(half.centre_camera, cut.truth.face_centre, 5.0, "centre of a face cut off");
+    EXPECT_NEAR(half.yaw_deg, -20.0, 0.3);
+}
+
+TEST(DockPose, ClutterAndALoadLeaveTheFaceAlone)
+{
+    // A box beside the pallet that the face line's extension crosses, and a load on the deck set
+    // back 25 mm: under every seed the face's spread, top and centre stay the pallet's.
+    for (const std::uint64_t render_seed : {5ULL, 105ULL}) {
+        const sim::Frame frame = sim::render(sim::warehouse_scene(), render_seed);
+        const FrameAnalysis analysis = analysed(frame.depth);
+        for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+            SCOPED_TRACE("render " + std::to_string(render_seed) + " seed " + std::to_string(seed));
+            const DockPose dock = measure_dock_pose(frame.depth, analysis, seed);
+            ASSERT_EQ(dock.verdict, DockVerdict::pallet) << dock_reason_name(dock.reason);
+            expect_near3(dock.centre_camera, frame.truth.face_centre, 3.0, "centre");
+            EXPECT_NEAR(dock.face_height_mm, 144.0, 4.0);
+            EXPECT_LT(dock.face_residual_mm, 4.0);
+            EXPECT_NEAR(dock.yaw_deg, 0.0, 0.1);
+        }
+    }
+}
+
+TEST(DockPose, FloorTakenForAPalletIsNoPallet)
+{
+    // Dropouts in the ground patch tilt the fixed floor fit until far floor passes for a pallet;
+    // the robust floor never takes pixels without depth, so no face stands on it.
+    int fixed_pallets = 0;
+    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+        sim::Scene scene = sim::floor_scene(sim::Mount{250.0, 4.0, 0.0});
+        scene.sensor.noise_k_per_mm = 2.0e-6;
+        scene.sensor.dropout_rate = 0.04;
+        const sim::Frame frame = sim::render(scene, seed);
+        const FrameAnalysis analysis = analysed(frame.depth);
+        fixed_pallets += analysis.outcome == PalletOutcome::pallet_found;
+        const DockPose dock = measure_dock_pose(frame.depth, analysis);
+        EXPECT_EQ(dock.verdict, DockVerdict::no_pallet) << "seed " << seed;
+        EXPECT_TRUE(dock.floor.found);
+        EXPECT_NEAR(dock.floor.camera_height_mm, 250.0, 3.0) << "seed " << seed;
+        EXPECT_NEAR(dock.floor.camera_tilt_deg, 4.0, 0.2) << "seed " << seed;
+        EXPECT_EQ(dock.confidence, 0.0);
+    }
+    EXPECT_GT(fixed_pallets, 0) << "no frame where the fixed analysis takes the floor for a pallet";
+
+    // The catalogue's noisy scene, whose fixed report is often the floor: the dock measurement
+    // finds the real pallet or none.
+    for (std::uint64_t n = 1; n <= 3; ++n) {
+        const sim::Frame frame = sim::render_scene_frame("noisy", n);
+        const DockPose dock = measure_dock_pose(frame.depth, analysed(frame.depth));
+        if (dock.verdict == DockVerdict::pallet) {
+            expect_near3(dock.centre_camera, frame.truth.face_centre, 15.0, "noisy scene centre");
+        }
+    }
+}
+
+TEST(DockPose, DegenerateInputsSayWhatIsMissing)
+{
+    // No depth at all: no floor, nothing measured.
+    const cv::Mat zero = cv::Mat::zeros(480, 640, CV_16UC1);
+    FrameAnalysis none;
+    const DockPose empty = measure_dock_pose(zero, none);
+    EXPECT_FALSE(empty.floor.found);
+    EXPECT_EQ(empty.reason, DockReason::no_floor);
+    EXPECT_EQ(empty.verdict, DockVerdict::no_pallet);
+    EXPECT_FALSE(empty.face_found);
+    EXPECT_TRUE(std::isnan(empty.floor.camera_height_mm));
+    EXPECT_TRUE(std::isnan(empty.centre_camera.x()));
+    EXPECT_TRUE(empty.pockets.empty());
+    EXPECT_EQ(empty.confidence, 0.0);
+
+    // A wall square to the camera fills the view: no plane there is a floor below it.
+    const cv::Mat wall(480, 640, CV_16UC1, cv::Scalar(1800));
+    EXPECT_EQ(measure_dock_pose(wall, none).reason, DockReason::no_floor);
+
+    // A floor and a pallet, but a face contour of two pixels, or none: the floor only.
+    const sim::Frame frame = pallet_frame(1500.0, 0.0, 0.0, true);
+    FrameAnalysis tiny = analysed(frame.depth);
+    tiny.outcome = PalletOutcome::no_pallet;
+    tiny.pose.face_contour = {{320, 300}, {321, 300}};
+    const DockPose two_pixels = measure_dock_pose(frame.depth, tiny);
+    EXPECT_TRUE(two_pixels.floor.found);
+    EXPECT_EQ(two_pixels.reason, DockReason::no_seed);
+    EXPECT_FALSE(two_pixels.face_found);
+    FrameAnalysis no_contour = tiny;
+    no_contour.outcome = PalletOutcome::no_contour;
+    EXPECT_EQ(measure_dock_pose(frame.depth, no_contour).reason, DockReason::no_seed);
+    FrameAnalysis outside = tiny;
+    outside.pose.face_contour = {{-50, -40}, {-10, -40}, {-10, -5}};
+    EXPECT_EQ(measure_dock_pose(frame.depth, outside).reason, DockReason::no_seed);
+
+    // A floor with a face contour over bare floor: no seed at pallet heights.
+    sim::Scene floor_only = sim::floor_scene();
+    floor_only.sensor = sim::exact_sensor();
+    const cv::Mat floor_depth = sim::render(floor_only, 3).depth;
+    FrameAnalysis on_floor;
+    on_floor.outcome = PalletOutcome::pallet_found;
+    on_floor.pose.face_contour = {{100, 300}, {540, 300}, {540, 360}, {100, 360}};
+    EXPECT_EQ(measure_dock_pose(floor_depth, on_floor).reason, DockReason::no_seed);
+
+    // Another size or type is refused.
+    EXPECT_THROW(measure_dock_pose(cv::Mat::zeros(240, 320, CV_16UC1), none), cv::Exception);
+    EXPECT_THROW(measure_dock_pose(cv::Mat::zeros(480, 640, CV_32FC1), none), cv::Exception);
+}
+
+TEST(DockPose, ResultFollowsFromInputAndSeedAlone)
+{
+    const sim::Frame frame = pallet_frame(1750.0, 120.0, 10.0, false, 21);
+    const FrameAnalysis analysis = analysed(frame.depth);
+    const DockPose first = measure_dock_pose(frame.depth, analysis, 7);
+    ASSERT_EQ(first.verdict, DockVerdict::pallet);
+    EXPECT_TRUE(same_result(first, measure_dock_pose(frame.depth, analysis, 7)));
+
+    // Scratch buffers that held another frame change nothing.
+    DockScratch scratch;
+    const sim::Frame other = pallet_frame(1100.0, -200.0, -15.0, false, 22);
+    measure_dock_pose(other.depth, analysed(other.depth), scratch, 7);
+    EXPECT_TRUE(same_result(first, measure_dock_pose(frame.depth, analysis, scratch, 7)));
+
+    // Another seed draws other samples; the robust fits land on the same face.
+    for (const std::uint64_t seed : {1ULL, 2ULL, 0xFFFFFFFFFFFFFFFFULL}) {
+        const DockPose again = measure_dock_pose(frame.depth, analysis, seed);
+        ASSERT_EQ(again.verdict, DockVerdict::pallet) << seed;
+        expect_near3(again.centre_camera, first.centre_camera, 1.0, "centre under another seed");
+        EXPECT_NEAR(again.yaw_deg, first.yaw_deg, 0.05) << seed;
+    }
+}
+
+TEST(DockPose, ConfidenceFallsWithDistanceAndNoise)
+{
+    // The same placement, nearer and cleaner against farther and noisier: the second is measured
+    // less surely, and says so.
+    const sim::Frame near_frame = pallet_frame(1250.0, 0.0, 5.0, true);
+    sim::Scene far_scene = sim::pallet_scene(2250.0, 0.0, 5.0);
+    far_scene.sensor.noise_k_per_mm = 2.0e-6;
+    const sim::Frame far_frame = sim::render(far_scene, 4);
+    const DockPose sure = measure_dock_pose(near_frame.depth, analysed(near_frame.depth));
+    const DockPose unsure = measure_dock_pose(far_frame.depth, analysed(far_frame.depth));
+    ASSERT_EQ(sure.verdict, DockVerdict::pallet);
+    ASSERT_EQ(unsure.verdict, DockVerdict::pallet) << dock_reason_name(unsure.reason);
+    EXPECT_GT(sure.confidence, unsure.confidence);
+    EXPECT_GT(unsure.confidence, 0.0);
+}
