@@ -128,7 +128,7 @@ void check_fast_equals_literal(const FrameKind& frame)
     }
     if (report_of(fast) != report_of(literal)) refuse(frame, "report texts differ");
     const cv::Mat literal_view = make_depth_view(frame.depth);
-    DepthViews views = make_depth_views_fast(frame.depth, workspace.grey_levels);
+    DepthViews& views = make_depth_views_fast(frame.depth, workspace.views);
     if (!same_image(literal_view, views.depth_view)) refuse(frame, "depth views differ");
     if (!same_image(draw_result_view(literal_view, literal),
                     draw_result_overlay(views.colour_view, fast))) {
@@ -171,7 +171,7 @@ std::size_t headless_frame_fast(const cv::Mat& depth, AnalysisWorkspace& workspa
 {
     DepthViews views;
     if (fast_views) {
-        views = make_depth_views_fast(depth, workspace.grey_levels);
+        views = make_depth_views_fast(depth, workspace.views);  // headers over the workspace's views
     } else {
         views.depth_view = make_depth_view(depth);
         cv::applyColorMap(views.depth_view, views.colour_view, cv::COLORMAP_JET);
@@ -325,7 +325,7 @@ void register_frame(const FrameKind& frame)
         benchmark::DoNotOptimize(draw_result_view(view, analysis));
     });
     add(kind + "views/fast", [=, w = workspace()] {
-        DepthViews views = make_depth_views_fast(depth, w->grey_levels);
+        DepthViews& views = make_depth_views_fast(depth, w->views);
         benchmark::DoNotOptimize(draw_result_overlay(views.colour_view, analysis));
     });
     add(kind + "analysis/literal", [=] { benchmark::DoNotOptimize(analyse_depth_literal(depth)); });

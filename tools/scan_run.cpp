@@ -119,7 +119,7 @@ void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& sou
     if (!options.views_dir.empty()) {
         const std::string path =
             joined(options.views_dir, unique_view_name(run, view_name, index));
-        DepthViews views = make_depth_views_fast(depth, run.workspace.grey_levels);
+        DepthViews& views = make_depth_views_fast(depth, run.workspace.views);
         save_file(run, path, write_png(path, draw_result_overlay(views.colour_view, analysis)),
                   run.view_failure_said);
     }

@@ -8,6 +8,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "analysis/fast_views.hpp"
 #include "analysis/ground_alignment.hpp"
 #include "analysis/range_masks.hpp"
 
@@ -25,7 +26,7 @@ struct AnalysisWorkspace {
     BandMask band;
     cv::Mat face_mask;  // 480 x 640; only the face's bounding rectangle is of the current frame
     std::vector<cv::Point3d> face_points;
-    std::vector<std::uint8_t> grey_levels;  // the depth view's grey level of each depth value
+    ViewScratch views;
 };
 
 // make_combined_band_mask(align_to_ground(depth)) without the aligned point list. A row whose

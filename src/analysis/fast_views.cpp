@@ -45,12 +45,15 @@ void value_range(const std::uint16_t* values, std::size_t total, int& lo, int& h
 
 }  // namespace
 
-DepthViews make_depth_views_fast(const cv::Mat& depth, std::vector<std::uint8_t>& grey_levels)
+DepthViews& make_depth_views_fast(const cv::Mat& depth, ViewScratch& scratch)
 {
     CV_Assert(depth.type() == CV_16UC1);
     const cv::Mat values = depth.isContinuous() ? depth : depth.clone();
-    DepthViews views{cv::Mat(depth.size(), CV_8UC1), cv::Mat(depth.size(), CV_8UC3)};
+    DepthViews& views = scratch.views;
+    views.depth_view.create(depth.size(), CV_8UC1);
+    views.colour_view.create(depth.size(), CV_8UC3);
     if (values.empty()) return views;
+    std::vector<std::uint8_t>& grey_levels = scratch.grey_levels;
     int lo = 0, hi = 0;
     value_range(values.ptr<std::uint16_t>(), values.total(), lo, hi);
     // Every value from lo to hi once: the ramp's own range is the frame's, so the library scales

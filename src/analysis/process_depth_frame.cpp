@@ -36,7 +36,7 @@ void process_depth_image(const cv::Mat& depth, const char* title, AnalysisWorksp
 {
     write_probe(std::cout, depth);
     // make_depth_view(depth) and its colour map, the result view's base, byte for byte
-    DepthViews views = make_depth_views_fast(depth, workspace.grey_levels);
+    DepthViews& views = make_depth_views_fast(depth, workspace.views);
     cv::namedWindow(title, cv::WINDOW_NORMAL);
     cv::imshow(title, views.depth_view);
     const FrameAnalysis analysis = analyse_depth(depth, workspace);

@@ -35,9 +35,9 @@ FastForm run_fast_form(const cv::Mat& depth)
     fast.band = {workspace.band.mask.clone(), workspace.band.bounds};
     fast.contours = find_candidate_contours_fast(workspace.band);
     fast.analysis = analyse_depth(depth, workspace);
-    DepthViews views = make_depth_views_fast(depth, workspace.grey_levels);
-    fast.depth_view = views.depth_view;
-    fast.result_view = draw_result_overlay(views.colour_view, fast.analysis);
+    DepthViews& views = make_depth_views_fast(depth, workspace.views);
+    fast.depth_view = views.depth_view.clone();
+    fast.result_view = draw_result_overlay(views.colour_view, fast.analysis).clone();
     return fast;
 }
 

@@ -35,13 +35,13 @@ long first_difference(const cv::Mat& a, const cv::Mat& b)
 // workspace keeps it from frame to frame.
 void expect_literal_views(const Frames& frames)
 {
-    std::vector<std::uint8_t> grey_levels;
+    ViewScratch scratch;
     for (const auto& [what, depth] : frames) {
         SCOPED_TRACE(what);
         const cv::Mat literal_view = make_depth_view(depth);
         cv::Mat literal_colour;
         cv::applyColorMap(literal_view, literal_colour, cv::COLORMAP_JET);
-        const DepthViews views = make_depth_views_fast(depth, grey_levels);
+        const DepthViews& views = make_depth_views_fast(depth, scratch);
         EXPECT_EQ(first_difference(views.depth_view, literal_view), -1);
         EXPECT_EQ(first_difference(views.colour_view, literal_colour), -1);
     }
@@ -220,8 +220,8 @@ TEST(FastViews, NothingWrittenPastTheImages)
         cv::Mat zeros_to_the_end = depth.clone();
         zeros_to_the_end.row(size.height - 1).setTo(0);
         for (const cv::Mat& d : {depth, zeros_to_the_end}) {
-            std::vector<std::uint8_t> grey_levels;
-            make_depth_views_fast(d, grey_levels);
+            ViewScratch scratch;
+            make_depth_views_fast(d, scratch);
         }
     }
     cv::Mat::setDefaultAllocator(standard);
