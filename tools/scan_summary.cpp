@@ -7,17 +7,28 @@
 void count_analysed(ScanTally& tally, PalletOutcome outcome, double analysis_ms)
 {
     ++tally.outcomes[static_cast<std::size_t>(outcome)];
-    tally.analysis_ms.push_back(analysis_ms);
+    tally.analysis_ms.add(analysis_ms);
 }
 
-double percentile_ms(std::vector<double> times, double fraction)
+void TimeHistogram::add(double ms)
 {
-    if (times.empty()) return 0.0;
-    const double rank = std::ceil(fraction * static_cast<double>(times.size()));
-    const std::size_t index = static_cast<std::size_t>(std::max(rank, 1.0)) - 1;
-    const auto nth = times.begin() + static_cast<std::ptrdiff_t>(std::min(index, times.size() - 1));
-    std::nth_element(times.begin(), nth, times.end());
-    return *nth;
+    // A time that is not finite or not positive (a clock step) counts as 0.
+    const double hundredths = std::isfinite(ms) ? std::clamp(ms * 100.0, 0.0, 1e15) : 0.0;
+    ++counts_[std::llround(hundredths)];
+    ++count_;
+}
+
+double TimeHistogram::percentile(double fraction) const
+{
+    if (count_ == 0) return 0.0;
+    const double rank = std::ceil(fraction * static_cast<double>(count_));
+    const auto wanted = std::min(static_cast<std::uint64_t>(std::max(rank, 1.0)), count_);
+    std::uint64_t seen = 0;
+    for (const auto& [hundredths, frames] : counts_) {
+        seen += frames;
+        if (seen >= wanted) return static_cast<double>(hundredths) / 100.0;
+    }
+    return static_cast<double>(counts_.rbegin()->first) / 100.0;
 }
 
 std::string summary_text(const ScanTally& tally)
@@ -27,16 +38,16 @@ std::string summary_text(const ScanTally& tally)
     int length = std::snprintf(
         text, sizeof text,
         "pallet_scan: %llu frames analysed: %llu pallet_found, %llu no_pallet, %llu no_contour\n",
-        count(tally.analysis_ms.size()),
+        count(tally.analysis_ms.count()),
         count(tally.outcomes[static_cast<std::size_t>(PalletOutcome::pallet_found)]),
         count(tally.outcomes[static_cast<std::size_t>(PalletOutcome::no_pallet)]),
         count(tally.outcomes[static_cast<std::size_t>(PalletOutcome::no_contour)]));
     std::string summary(text, static_cast<std::size_t>(length));
-    if (!tally.analysis_ms.empty()) {
+    if (tally.analysis_ms.count() > 0) {
         length = std::snprintf(text, sizeof text,
                                "pallet_scan: analysis time: median %.2f ms, 95th percentile %.2f ms\n",
-                               percentile_ms(tally.analysis_ms, 0.5),
-                               percentile_ms(tally.analysis_ms, 0.95));
+                               tally.analysis_ms.percentile(0.5),
+                               tally.analysis_ms.percentile(0.95));
         summary.append(text, static_cast<std::size_t>(length));
     }
     const std::uint64_t skipped =

@@ -3,10 +3,25 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
-#include <vector>
 
 #include "analysis/frame_analysis.hpp"
+
+// Analysis times counted in hundredths of a millisecond, the summary's resolution: its size is
+// bounded by the range of the times, not by the number of frames of a run that never ends.
+class TimeHistogram {
+public:
+    void add(double ms);
+    std::uint64_t count() const { return count_; }
+    std::size_t buckets() const { return counts_.size(); }
+    // Nearest-rank percentile (fraction in (0, 1]), to the hundredth; 0 when there are none.
+    double percentile(double fraction) const;
+
+private:
+    std::map<std::int64_t, std::uint64_t> counts_;  // hundredths of a ms -> frames
+    std::uint64_t count_ = 0;
+};
 
 struct ScanTally {
     std::array<std::uint64_t, 3> outcomes{};  // indexed by PalletOutcome
@@ -14,13 +29,10 @@ struct ScanTally {
     std::uint64_t frames_without_depth = 0;   // camera frame sets without a depth frame
     std::uint64_t frames_of_wrong_size = 0;   // camera depth frames that are not 640 x 480
     std::uint64_t failed_writes = 0;          // records, views or recorded frames not written
-    std::vector<double> analysis_ms;          // one per analysed frame
+    TimeHistogram analysis_ms;                // every analysed frame
 };
 
 void count_analysed(ScanTally& tally, PalletOutcome outcome, double analysis_ms);
-
-// Nearest-rank percentile (fraction in (0, 1]) of the times; 0 when there are none.
-double percentile_ms(std::vector<double> times, double fraction);
 
 // The end-of-run summary, several lines, each ended by '\n'.
 std::string summary_text(const ScanTally& tally);

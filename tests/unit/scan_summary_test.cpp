@@ -1,18 +1,49 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <vector>
+
 #include "tools/scan_summary.hpp"
+
+namespace {
+
+TimeHistogram histogram_of(const std::vector<double>& times)
+{
+    TimeHistogram histogram;
+    for (const double ms : times) histogram.add(ms);
+    return histogram;
+}
+
+}  // namespace
 
 TEST(ScanSummary, NearestRankPercentiles)
 {
-    EXPECT_EQ(percentile_ms({}, 0.5), 0.0);
-    EXPECT_EQ(percentile_ms({7.0}, 0.95), 7.0);
+    EXPECT_EQ(histogram_of({}).percentile(0.5), 0.0);
+    EXPECT_EQ(histogram_of({7.0}).percentile(0.95), 7.0);
     // Unsorted on purpose: 1..20 shuffled.
-    const std::vector<double> times = {20, 3, 17, 1, 9, 12, 5, 14, 2, 19,
-                                       8, 11, 4, 16, 6, 13, 10, 18, 7, 15};
-    EXPECT_EQ(percentile_ms(times, 0.5), 10.0);   // rank ceil(10) = 10
-    EXPECT_EQ(percentile_ms(times, 0.95), 19.0);  // rank ceil(19) = 19
-    EXPECT_EQ(percentile_ms(times, 1.0), 20.0);
-    EXPECT_EQ(percentile_ms({4.0, 1.0, 3.0}, 0.5), 3.0);  // rank ceil(1.5) = 2
+    const TimeHistogram times = histogram_of({20, 3, 17, 1, 9, 12, 5, 14, 2, 19,
+                                              8, 11, 4, 16, 6, 13, 10, 18, 7, 15});
+    EXPECT_EQ(times.percentile(0.5), 10.0);   // rank ceil(10) = 10
+    EXPECT_EQ(times.percentile(0.95), 19.0);  // rank ceil(19) = 19
+    EXPECT_EQ(times.percentile(1.0), 20.0);
+    EXPECT_EQ(histogram_of({4.0, 1.0, 3.0}).percentile(0.5), 3.0);  // rank ceil(1.5) = 2
+    // Repeated values: ranks fall inside one bucket.
+    EXPECT_EQ(histogram_of({5, 5, 5, 1, 9}).percentile(0.5), 5.0);
+    EXPECT_EQ(histogram_of({5, 5, 5, 1, 9}).percentile(0.2), 1.0);
+}
+
+TEST(ScanSummary, TimesToTheHundredthInBoundedMemory)
+{
+    EXPECT_DOUBLE_EQ(histogram_of({0.214}).percentile(0.5), 0.21);
+    EXPECT_DOUBLE_EQ(histogram_of({0.216}).percentile(0.5), 0.22);
+    EXPECT_EQ(histogram_of({-1.0, std::nan("")}).percentile(1.0), 0.0);
+
+    // A long run holds one bucket per distinct hundredth, not one entry per frame.
+    TimeHistogram long_run;
+    for (int frame = 0; frame < 1'000'000; ++frame) long_run.add(0.2 + 0.01 * (frame % 300));
+    EXPECT_EQ(long_run.count(), 1'000'000u);
+    EXPECT_EQ(long_run.buckets(), 300u);
+    EXPECT_NEAR(long_run.percentile(0.5), 0.2 + 0.01 * 149, 1e-9);
 }
 
 TEST(ScanSummary, CountsEveryOutcomeAndSkip)
