@@ -7,6 +7,9 @@
 # tests/fuzz/regressions/TARGET/.
 #
 #   bash scripts/fuzz.sh [SECONDS] [TARGET...]      TARGET: frames png sdk_settings
+#
+# FUZZ_BUILD=DIR runs the targets of another build folder instead, e.g. one made with
+# -DPALLET_FUZZ=ON alone (no sanitizers), where fuzz_frames runs about four times as fast.
 
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,8 +17,8 @@ seconds=${1:-600}
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(frames png sdk_settings)
-build=build-asan
-if [ ! -x "$build/fuzz_frames" ]; then
+build=${FUZZ_BUILD:-build-asan}
+if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
     -DPALLET_SANITIZE=ON -DPALLET_FUZZ=ON >/dev/null
 fi
