@@ -11,33 +11,6 @@
 
 namespace {
 
-// Fixed notation; "-" where a table cell has no value.
-std::string cell(double value, int decimals = 1)
-{
-    if (!std::isfinite(value)) return "-";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-std::string percent(std::size_t part, std::size_t whole)
-{
-    return whole == 0 ? "-" : cell(100.0 * static_cast<double>(part) / static_cast<double>(whole), 1);
-}
-
-// As cell, but NaN for gnuplot.
-std::string plot_number(double value)
-{
-    return std::isfinite(value) ? cell(value, 3) : "NaN";
-}
-
-std::string short_number(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
-
 double centre_distance(const DockComparison& d)
 {
     return d.centre_error.norm();

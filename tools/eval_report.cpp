@@ -32,34 +32,6 @@ const char* outcome_name(PalletOutcome outcome)
     return "?";
 }
 
-// Fixed notation with the given decimals; empty for NaN or infinity, so a spreadsheet sees a gap.
-std::string number(double value, int decimals = 3)
-{
-    if (!std::isfinite(value)) return "";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-// As number, but "-" where a table cell has no value.
-std::string cell(double value, int decimals = 1)
-{
-    const std::string text = number(value, decimals);
-    return text.empty() ? "-" : text;
-}
-
-std::string percent(std::size_t part, std::size_t whole)
-{
-    return whole == 0 ? "-" : cell(100.0 * static_cast<double>(part) / static_cast<double>(whole), 1);
-}
-
-std::string short_number(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
-
 std::string axis_values(const std::vector<SceneResult>& results, double SceneParams::*parameter)
 {
     std::set<double> values;
@@ -152,11 +124,9 @@ void write_plot_data(const std::string& path, const std::vector<BinSummary>& bin
             << 100.0 * static_cast<double>(b.no_contour) / n << ' '
             << 100.0 * static_cast<double>(b.found - b.centre_misses) / n;
         for (int k = 0; k < 3; ++k) {
-            out << ' ' << (std::isfinite(b.centre_abs_p50[k]) ? number(b.centre_abs_p50[k]) : "NaN")
-                << ' ' << (std::isfinite(b.centre_abs_p95[k]) ? number(b.centre_abs_p95[k]) : "NaN");
+            out << ' ' << plot_number(b.centre_abs_p50[k]) << ' ' << plot_number(b.centre_abs_p95[k]);
         }
-        out << ' ' << (std::isfinite(b.normal_p50) ? number(b.normal_p50) : "NaN") << ' '
-            << (std::isfinite(b.normal_p95) ? number(b.normal_p95) : "NaN") << '\n';
+        out << ' ' << plot_number(b.normal_p50) << ' ' << plot_number(b.normal_p95) << '\n';
     }
     if (!out) throw std::runtime_error("cannot write " + path);
 }
@@ -232,6 +202,37 @@ bool run_gnuplot(const std::string& dir, const std::string& script, std::string&
 }
 
 }  // namespace
+
+std::string number(double value, int decimals)
+{
+    if (!std::isfinite(value)) return "";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string cell(double value, int decimals)
+{
+    const std::string text = number(value, decimals);
+    return text.empty() ? "-" : text;
+}
+
+std::string plot_number(double value)
+{
+    return std::isfinite(value) ? number(value, 3) : "NaN";
+}
+
+std::string percent(std::size_t part, std::size_t whole)
+{
+    return whole == 0 ? "-" : cell(100.0 * static_cast<double>(part) / static_cast<double>(whole), 1);
+}
+
+std::string short_number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
 
 void make_output_folder(const std::string& dir)
 {

@@ -11,6 +11,15 @@
 
 #include "tools/eval_sweep.hpp"
 
+// Numbers as the sweep's outputs write them: fixed notation with the given decimals, empty for
+// NaN or infinity (a gap in a spreadsheet); the same with "-" for a table cell; with 3 decimals
+// or "NaN" for gnuplot's data; a share in percent ("-" of nothing); the shortest "%g" form.
+std::string number(double value, int decimals = 3);
+std::string cell(double value, int decimals = 1);
+std::string plot_number(double value);
+std::string percent(std::size_t part, std::size_t whole);
+std::string short_number(double value);
+
 // Quantile q (0..1) of the finite values, linear between neighbouring ranks; NaN when none is.
 double quantile(std::vector<double> values, double q);
 
