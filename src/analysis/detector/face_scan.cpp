@@ -1,0 +1,210 @@
+#include "analysis/detector/face_scan.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "analysis/detector/angles.hpp"
+
+namespace {
+
+// The nearest point of every column within the height band, every scan_row_step-th row, in single
+// precision: it only has to find the faces, which the later steps measure in double.
+void nearest_per_column(const cv::Mat& depth, const FloorFrame& f, const DetectorParams& params, ScanScratch& s)
+{
+    const auto columns = static_cast<std::size_t>(depth_cols);
+    s.column_u.resize(columns);
+    for (std::size_t u = 0; u < columns; ++u) s.column_u[u] = static_cast<float>(u);
+    s.nearest_r2.assign(columns, std::numeric_limits<float>::infinity());
+    s.nearest_x.assign(columns, 0.0f);
+    s.nearest_y.assign(columns, 0.0f);
+    const float low = static_cast<float>(params.scan_low_mm - f.height);
+    const float high = static_cast<float>(params.scan_high_mm - f.height);
+    float* best = s.nearest_r2.data();
+    float* bx = s.nearest_x.data();
+    float* by = s.nearest_y.data();
+    const float* cu = s.column_u.data();
+    for (int v = params.scan_row_step / 2; v < depth_rows; v += params.scan_row_step) {
+        const RowFloorCoefficients k = row_floor_coefficients(f, v);
+        const auto x0 = static_cast<float>(k.x0), xu = static_cast<float>(k.xu);
+        const auto y0 = static_cast<float>(k.y0), yu = static_cast<float>(k.yu);
+        const auto h0 = static_cast<float>(k.h0), hu = static_cast<float>(k.hu);
+        const std::uint16_t* row = depth.ptr<std::uint16_t>(v);
+        for (std::size_t u = 0; u < columns; ++u) {  // no branch: the compiler vectorises it
+            const float d = static_cast<float>(row[u]);
+            const float h = d * (hu * cu[u] + h0);  // above the floor, less the camera's height
+            const float x = d * (xu * cu[u] + x0);
+            const float y = d * (yu * cu[u] + y0);
+            const float r2 = x * x + y * y;
+            const bool take = row[u] != 0 && h >= low && h <= high && r2 < best[u];
+            best[u] = take ? r2 : best[u];
+            bx[u] = take ? x : bx[u];
+            by[u] = take ? y : by[u];
+        }
+    }
+}
+
+double jump_limit(const DetectorParams& p, double range)
+{
+    return p.scan_jump_mm + p.scan_jump_per_mm * range;
+}
+
+double bend_limit(const DetectorParams& p, double range)
+{
+    return p.scan_bend_mm + p.scan_bend_per_mm * range;
+}
+
+// Chains of neighbouring columns' points, left to right.
+void chain_points(const DetectorParams& params, ScanScratch& s)
+{
+    s.points.clear();
+    s.point_column.clear();
+    s.chains.clear();
+    int last_column = -1;
+    std::size_t first = 0;
+    for (int u = 0; u < depth_cols; ++u) {
+        const auto k = static_cast<std::size_t>(u);
+        if (!std::isfinite(s.nearest_r2[k])) continue;
+        const Eigen::Vector3d p(s.nearest_x[k], s.nearest_y[k], std::sqrt(static_cast<double>(s.nearest_r2[k])));
+        if (!s.points.empty()) {
+            const Eigen::Vector3d& q = s.points.back();
+            const int skipped = u - last_column - 1;
+            const double step = (p.head<2>() - q.head<2>()).norm();
+            if (skipped > params.scan_max_skip || step > jump_limit(params, p.z()) * (1 + skipped)) {
+                s.chains.emplace_back(first, s.points.size());
+                first = s.points.size();
+            }
+        }
+        s.points.push_back(p);
+        s.point_column.push_back(u);
+        last_column = u;
+    }
+    if (!s.points.empty()) s.chains.emplace_back(first, s.points.size());
+}
+
+// The chain split where it bends: recursively at the point farthest from the chord between its
+// ends, while that lies beyond the bend limit.
+void split_chain(const DetectorParams& params, ScanScratch& s, std::size_t first, std::size_t last)
+{
+    std::vector<std::pair<std::size_t, std::size_t>> pending{{first, last}};
+    std::vector<std::pair<std::size_t, std::size_t>> done;
+    while (!pending.empty()) {
+        const auto [a, b] = pending.back();
+        pending.pop_back();
+        const Eigen::Vector2d p = s.points[a].head<2>();
+        const Eigen::Vector2d q = s.points[b - 1].head<2>();
+        const Eigen::Vector2d chord = q - p;
+        const double length = chord.norm();
+        std::size_t worst = a;
+        double worst_excess = 0.0;
+        if (length > 0.0) {
+            for (std::size_t i = a + 1; i + 1 < b; ++i) {
+                const Eigen::Vector2d d = s.points[i].head<2>() - p;
+                const double off = std::abs(chord.x() * d.y() - chord.y() * d.x()) / length;
+                const double excess = off - bend_limit(params, s.points[i].z());
+                if (excess > worst_excess) {
+                    worst_excess = excess;
+                    worst = i;
+                }
+            }
+        }
+        if (worst == a) {
+            done.emplace_back(a, b);
+        } else {
+            pending.emplace_back(worst, b);  // the bend point starts the right part
+            pending.emplace_back(a, worst);
+        }
+    }
+    std::sort(done.begin(), done.end());
+    for (const auto& run : done) s.runs.push_back(run);
+}
+
+// The total least squares line through points [first, last), and their extent along it.
+bool fit_run(const ScanScratch& s, std::size_t first, std::size_t last, FaceCandidate& out)
+{
+    const Eigen::Vector2d origin = s.points[first].head<2>();
+    double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0, syy = 0.0;
+    for (std::size_t i = first; i < last; ++i) {
+        const Eigen::Vector2d d = s.points[i].head<2>() - origin;
+        sx += d.x();
+        sy += d.y();
+        sxx += d.x() * d.x();
+        sxy += d.x() * d.y();
+        syy += d.y() * d.y();
+    }
+    const double n = static_cast<double>(last - first);
+    const double mx = sx / n, my = sy / n;
+    const Eigen::Vector2d axis = major_axis(sxx - sx * mx, sxy - sx * my, syy - sy * my);
+    if (!line_along(axis, mx + origin.x(), my + origin.y(), out.line)) return false;
+    out.left = std::numeric_limits<double>::infinity();
+    out.right = -out.left;
+    for (std::size_t i = first; i < last; ++i) {
+        const double t = along(out.line, s.points[i].x(), s.points[i].y());
+        out.left = std::min(out.left, t);
+        out.right = std::max(out.right, t);
+    }
+    const Eigen::Vector3d middle = point_on_line(out.line, (out.left + out.right) / 2.0, 0.0);
+    out.range = middle.head<2>().norm();
+    out.columns = s.point_column[last - 1] - s.point_column[first] + 1;
+    return true;
+}
+
+// Whether run b continues the line of run a: nearly parallel, b's ends on a's line, and the gap
+// between them short.
+bool continues(const FaceCandidate& a, const FaceCandidate& b, const DetectorParams& params)
+{
+    if (a.line.mx * b.line.mx + a.line.my * b.line.my < cos_deg(params.scan_merge_angle_deg)) return false;
+    const double tolerance = 2.0 * bend_limit(params, b.range);
+    for (const double t : {b.left, b.right}) {
+        const Eigen::Vector3d end = point_on_line(b.line, t, 0.0);
+        if (std::abs(residual(a.line, end.x(), end.y())) > tolerance) return false;
+    }
+    const Eigen::Vector3d start = point_on_line(b.line, b.left, 0.0);
+    return along(a.line, start.x(), start.y()) - a.right < params.scan_merge_gap_mm;
+}
+
+}  // namespace
+
+std::vector<FaceCandidate> find_candidates(const cv::Mat& depth, const FloorFrame& floor,
+                                           const DetectorParams& params, ScanScratch& scratch)
+{
+    nearest_per_column(depth, floor, params, scratch);
+    chain_points(params, scratch);
+    scratch.runs.clear();
+    for (const auto& [first, last] : scratch.chains) {
+        if (last - first >= static_cast<std::size_t>(params.scan_min_columns)) split_chain(params, scratch, first, last);
+    }
+    // Runs too short to be a face are dropped; the rest joined where they continue each other's
+    // line (a face that a hole or a pixel in front of it broke up).
+    std::vector<FaceCandidate> candidates;
+    std::vector<std::pair<std::size_t, std::size_t>> spans;  // the points of each candidate
+    for (const auto& [first, last] : scratch.runs) {
+        if (last - first < static_cast<std::size_t>(params.scan_min_columns)) continue;
+        FaceCandidate run;
+        if (!fit_run(scratch, first, last, run)) continue;
+        if (!candidates.empty() && continues(candidates.back(), run, params)) {
+            FaceCandidate joined;
+            if (fit_run(scratch, spans.back().first, last, joined)) {
+                candidates.back() = joined;
+                spans.back().second = last;
+                continue;
+            }
+        }
+        candidates.push_back(run);
+        spans.emplace_back(first, last);
+    }
+    std::vector<FaceCandidate> kept;
+    for (const FaceCandidate& c : candidates) {
+        const double length = c.right - c.left;
+        const Eigen::Vector3d middle = point_on_line(c.line, (c.left + c.right) / 2.0, 0.0);
+        const double facing = c.line.c / middle.head<2>().norm();  // cosine to the line of sight
+        if (length >= params.scan_min_length_mm && length <= params.scan_max_length_mm &&
+            c.columns >= params.scan_min_columns && facing >= params.face_min_facing_cos) {
+            kept.push_back(c);
+        }
+    }
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const FaceCandidate& a, const FaceCandidate& b) { return a.range < b.range; });
+    if (kept.size() > params.max_candidates) kept.resize(params.max_candidates);
+    return kept;
+}
