@@ -23,7 +23,7 @@ DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate,
     window_points(depth, window, f, floor_height, params, ws.band, ws.upper);
     pose.face_points = ws.band.size();
     FaceFit& fit = ws.fit;
-    if (!fit_face_line(ws.band, candidate, f, params, random, ws.line, fit)) return pose;
+    if (!fit_face_line(ws.band, ws.upper, candidate, f, params, random, ws.line, fit)) return pose;
     const Line& line = fit.line;
     pose.face_found = true;
     pose.face_inliers = fit.inliers.size();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "analysis/detector/angles.hpp"
 #include "analysis/detector/face_extent.hpp"
 #include "analysis/detector/robust_stats.hpp"
 #include "common/random.hpp"
@@ -24,26 +25,37 @@ bool line_through(const FacePoint& a, const FacePoint& b, double min_facing, Lin
     return sight > 0.0 && line.c / sight >= min_facing;
 }
 
-// The nearest well-supported vertical plane: 32 two-point samples, each scored over at most 400
-// points by those within 20 mm of its line less those more than 20 mm in front of it. With half
-// the points on the face all 32 miss it in one frame of ten thousand.
-bool sample_face_line(const std::vector<FacePoint>& band, double min_facing, std::uint64_t& random, Line& best)
+// The nearest well-supported vertical plane turned within 20 degrees of the candidate's line (the
+// other face of a pallet seen from its corner is turned by 90): 32 two-point samples, each scored
+// over at most 400 points by those within 20 mm of its line less those more than 20 mm in front
+// of it. With half the points on the face all 32 miss it in one frame of ten thousand.
+bool sample_face_line(const std::vector<FacePoint>& band, const Line& near, double min_facing, std::uint64_t& random,
+                      Line& best)
 {
+    const double cos_turn = cos_deg(20.0);  // the candidate's direction holds to a few degrees
     if (band.size() < 20) return false;
     const std::size_t stride = std::max<std::size_t>(1, band.size() / 400);
     const double tau = 20.0;
-    long best_score = 0;
-    for (int trial = 0; trial < 32; ++trial) {
-        Line line{};
-        if (!line_through(band[random_below(random, band.size())], band[random_below(random, band.size())],
-                          min_facing, line)) {
-            continue;
-        }
+    const auto score_of = [&](const Line& line) {
         long score = 0;
         for (std::size_t i = 0; i < band.size(); i += stride) {
             const double r = residual(line, band[i]);
             score += (std::abs(r) < tau) - (r < -tau);
         }
+        return score;
+    };
+    // The candidate's own line competes too: on a face seen at a grazing angle, with long block
+    // sides behind it, few pairs of samples span the face alone.
+    best = near;
+    long best_score = score_of(near);
+    for (int trial = 0; trial < 32; ++trial) {
+        Line line{};
+        if (!line_through(band[random_below(random, band.size())], band[random_below(random, band.size())],
+                          min_facing, line) ||
+            line.mx * near.mx + line.my * near.my < cos_turn) {
+            continue;
+        }
+        const long score = score_of(line);
         if (score > best_score) {
             best_score = score;
             best = line;
@@ -52,15 +64,17 @@ bool sample_face_line(const std::vector<FacePoint>& band, double min_facing, std
     return best_score >= 10;
 }
 
-// Robust scale of the residuals within `limit` of the line, over at most 1000 points spread
-// through the list: 1.4826 times their median magnitude, 1 mm at least (depths are whole mm).
+// Robust scale of the residuals within `limit` in front of the line, over at most 1000 points
+// spread through the list: 1.4826 times their median magnitude, 1 mm at least (depths are whole
+// mm). In front only: nothing but the face's own noise lies in front of the nearest face, while
+// block sides seen through the openings of a turned face add residuals of every size behind it.
 double residual_scale(const std::vector<FacePoint>& band, const Line& line, double limit, std::vector<double>& magnitudes)
 {
     const std::size_t stride = std::max<std::size_t>(1, band.size() / 1000);
     magnitudes.clear();
     for (std::size_t i = 0; i < band.size(); i += stride) {
-        const double r = std::abs(residual(line, band[i]));
-        if (r < limit) magnitudes.push_back(r);
+        const double r = residual(line, band[i]);
+        if (r <= 0.0 && r > -limit) magnitudes.push_back(-r);
     }
     if (magnitudes.empty()) return limit;
     return std::max(1.4826 * quantile_of(magnitudes, 0.5), 1.0);
@@ -157,11 +171,12 @@ std::size_t min_inliers(const DetectorParams& params, double range)
 
 }  // namespace
 
-bool fit_face_line(const std::vector<FacePoint>& band, const FaceCandidate& candidate, const FloorFrame& f,
-                   const DetectorParams& params, std::uint64_t& random, FaceLineScratch& scratch, FaceFit& fit)
+bool fit_face_line(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper,
+                   const FaceCandidate& candidate, const FloorFrame& f, const DetectorParams& params,
+                   std::uint64_t& random, FaceLineScratch& scratch, FaceFit& fit)
 {
     Line line{};
-    if (!sample_face_line(band, params.face_min_facing_cos, random, line)) return false;
+    if (!sample_face_line(band, candidate.line, params.face_min_facing_cos, random, line)) return false;
     // The refinement sees every other point of the sampled line's run over the candidate and
     // 150 mm beyond its ends: a box beside the pallet that the line's extension crosses would
     // widen its scale.
@@ -187,6 +202,12 @@ bool fit_face_line(const std::vector<FacePoint>& band, const FaceCandidate& cand
     }
     const std::size_t needed = min_inliers(params, fit.line.c);
     if (scratch.values.size() < needed) return false;
+    // The face goes on where only its top does: above the openings of a face whose bottom board
+    // and blocks leave gaps in the band.
+    for (const FacePoint& p : upper) {
+        const double t = ray_along(fit.line, f, p.v, p.u);
+        if (std::abs(residual(fit.line, p)) < fit.inlier_band && std::isfinite(t)) scratch.values.push_back(t);
+    }
     const auto face = chosen_run(scratch.values, params.run_gap_mm, candidate.left, candidate.right, scratch.bins);
     fit.left = std::numeric_limits<double>::infinity();
     fit.right = -fit.left;

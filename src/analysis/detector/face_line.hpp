@@ -13,7 +13,7 @@
 // The fitted face: its line, the robust spread of its points about it and the band that holds
 // them, and its inliers (indices into the band points, in their row-major order, with their places
 // along the line) from one end of the face to the other: the run of inliers without a gap of
-// run_gap_mm that overlaps the candidate most.
+// run_gap_mm (its top's points count too) that overlaps the candidate most.
 struct FaceFit {
     Line line{0.0, 1.0, 0.0};
     double scale = 0.0;
@@ -37,5 +37,6 @@ struct FaceLineScratch {
 // the openings has), then Tukey-reweighted least squares over its longest run's points.
 // An inlier's place along the line is where its pixel's ray meets the line, free of its depth's
 // noise.
-bool fit_face_line(const std::vector<FacePoint>& band, const FaceCandidate& candidate, const FloorFrame& floor,
-                   const DetectorParams& params, std::uint64_t& random, FaceLineScratch& scratch, FaceFit& fit);
+bool fit_face_line(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper,
+                   const FaceCandidate& candidate, const FloorFrame& floor, const DetectorParams& params,
+                   std::uint64_t& random, FaceLineScratch& scratch, FaceFit& fit);
