@@ -81,16 +81,16 @@ double residual_scale(const std::vector<FacePoint>& band, const Line& line, doub
 }
 
 // Iteratively reweighted least squares with Tukey's biweight from the sampled line: the weighted
-// scatter's major axis is the face, its minor axis the normal. The three rounds use every fourth,
-// second and every point. Moments are summed in point order about a point of the starting line,
+// scatter's major axis is the face, its minor axis the normal. The five rounds use every fourth,
+// second and then every point; the scale follows the line after every round. Moments are summed in point order about a point of the starting line,
 // so that no large coordinates cancel.
 Line refine_face_line(const std::vector<FacePoint>& band, Line line, double& scale, std::vector<double>& values)
 {
     scale = residual_scale(band, line, 20.0, values);
     const double x0 = line.c * line.mx;
     const double y0 = line.c * line.my;
-    for (int round = 0; round < 3; ++round) {
-        const std::size_t stride = std::size_t{4} >> round;
+    for (int round = 0; round < 5; ++round) {
+        const std::size_t stride = std::size_t{4} >> std::min(round, 2);
         const double inverse_cutoff = 1.0 / (4.685 * scale);
         double sw = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0, syy = 0.0;
         for (std::size_t i = 0; i < band.size(); i += stride) {
@@ -116,7 +116,7 @@ Line refine_face_line(const std::vector<FacePoint>& band, Line line, double& sca
         if (next.mx * line.mx + next.my * line.my < 0.0) next = {-next.mx, -next.my, 0.0};
         next.c = next.mx * (mx + x0) + next.my * (my + y0);
         line = next;
-        if (round < 2) scale = residual_scale(band, line, 4.0 * scale, values);
+        scale = residual_scale(band, line, std::max(4.0 * scale, 8.0), values);
     }
     return line;
 }
