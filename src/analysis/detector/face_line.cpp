@@ -28,7 +28,9 @@ bool line_through(const FacePoint& a, const FacePoint& b, double min_facing, Lin
 // The nearest well-supported vertical plane turned within 20 degrees of the candidate's line (the
 // other face of a pallet seen from its corner is turned by 90): 32 two-point samples, each scored
 // over at most 400 points by those within 20 mm of its line less those more than 20 mm in front
-// of it. With half the points on the face all 32 miss it in one frame of ten thousand.
+// of it, each point within weighing 1 - (r / 20 mm)^2: a line through the face beats one that
+// merely holds it near its edge. With half the points on the face all 32 miss it in one frame of
+// ten thousand.
 bool sample_face_line(const std::vector<FacePoint>& band, const Line& near, double min_facing, std::uint64_t& random,
                       Line& best)
 {
@@ -37,17 +39,17 @@ bool sample_face_line(const std::vector<FacePoint>& band, const Line& near, doub
     const std::size_t stride = std::max<std::size_t>(1, band.size() / 400);
     const double tau = 20.0;
     const auto score_of = [&](const Line& line) {
-        long score = 0;
+        double score = 0.0;
         for (std::size_t i = 0; i < band.size(); i += stride) {
-            const double r = residual(line, band[i]);
-            score += (std::abs(r) < tau) - (r < -tau);
+            const double x = residual(line, band[i]) / tau;
+            score += x < -1.0 ? -1.0 : std::max(1.0 - x * x, 0.0);  // no branch taken
         }
         return score;
     };
     // The candidate's own line competes too: on a face seen at a grazing angle, with long block
     // sides behind it, few pairs of samples span the face alone.
     best = near;
-    long best_score = score_of(near);
+    double best_score = score_of(near);
     for (int trial = 0; trial < 32; ++trial) {
         Line line{};
         if (!line_through(band[random_below(random, band.size())], band[random_below(random, band.size())],
@@ -55,7 +57,7 @@ bool sample_face_line(const std::vector<FacePoint>& band, const Line& near, doub
             line.mx * near.mx + line.my * near.my < cos_turn) {
             continue;
         }
-        const long score = score_of(line);
+        const double score = score_of(line);
         if (score > best_score) {
             best_score = score;
             best = line;
