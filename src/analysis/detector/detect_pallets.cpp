@@ -18,12 +18,22 @@ DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate,
 {
     DockPose pose;
     pose.reason = DockReason::no_face;
-    const FaceWindow window = window_of(candidate, f, params);
-    const double floor_height = local_floor_height(depth, window, f, params, ws.values);
-    window_points(depth, window, f, floor_height, params, ws.band, ws.upper);
-    pose.face_points = ws.band.size();
     FaceFit& fit = ws.fit;
-    if (!fit_face_line(ws.band, ws.upper, candidate, f, params, random, ws.line, fit)) return pose;
+    FaceCandidate seen = candidate;
+    double floor_height = 0.0;
+    // A face that reaches the window's end may go on beyond it (the scan broke it up): once more
+    // with the window around all of it.
+    for (int pass = 0; pass < 2; ++pass) {
+        const FaceWindow window = window_of(seen, f, params);
+        floor_height = local_floor_height(depth, window, f, params, ws.values);
+        window_points(depth, window, f, floor_height, params, ws.band, ws.upper);
+        pose.face_points = ws.band.size();
+        if (!fit_face_line(ws.band, ws.upper, seen, f, params, random, ws.line, fit)) return pose;
+        const double reach = params.window_margin_mm / 2.0;
+        if (fit.left > window.t_lo + reach && fit.right < window.t_hi - reach) break;
+        seen.left = std::min(seen.left, fit.left);
+        seen.right = std::max(seen.right, fit.right);
+    }
     const Line& line = fit.line;
     pose.face_found = true;
     pose.face_inliers = fit.inliers.size();

@@ -149,18 +149,25 @@ bool fit_run(const ScanScratch& s, std::size_t first, std::size_t last, FaceCand
     return true;
 }
 
-// Whether run b continues the line of run a: nearly parallel, b's ends on a's line, and the gap
-// between them short.
-bool continues(const FaceCandidate& a, const FaceCandidate& b, const DetectorParams& params)
+// Whether the points [first, last) lie on one line: all but a tenth of them (the odd pixel in front
+// of a face that broke its run) within twice the bend limit of their fit, and no gap between
+// neighbours along it over scan_merge_gap_mm.
+bool one_line(const ScanScratch& s, std::size_t first, std::size_t last, const FaceCandidate& fit,
+              const DetectorParams& params)
 {
-    if (a.line.mx * b.line.mx + a.line.my * b.line.my < cos_deg(params.scan_merge_angle_deg)) return false;
-    const double tolerance = 2.0 * bend_limit(params, b.range);
-    for (const double t : {b.left, b.right}) {
-        const Eigen::Vector3d end = point_on_line(b.line, t, 0.0);
-        if (std::abs(residual(a.line, end.x(), end.y())) > tolerance) return false;
+    double previous = -std::numeric_limits<double>::infinity();
+    std::size_t off = 0;
+    for (std::size_t i = first; i < last; ++i) {
+        const Eigen::Vector3d& p = s.points[i];
+        if (std::abs(residual(fit.line, p.x(), p.y())) > 2.0 * bend_limit(params, p.z())) {
+            ++off;
+            continue;
+        }
+        const double t = along(fit.line, p.x(), p.y());
+        if (std::isfinite(previous) && std::abs(t - previous) > params.scan_merge_gap_mm) return false;
+        previous = t;
     }
-    const Eigen::Vector3d start = point_on_line(b.line, b.left, 0.0);
-    return along(a.line, start.x(), start.y()) - a.right < params.scan_merge_gap_mm;
+    return 10 * off <= last - first;
 }
 
 }  // namespace
@@ -182,9 +189,12 @@ std::vector<FaceCandidate> find_candidates(const cv::Mat& depth, const FloorFram
         if (last - first < static_cast<std::size_t>(params.scan_min_columns)) continue;
         FaceCandidate run;
         if (!fit_run(scratch, first, last, run)) continue;
-        if (!candidates.empty() && continues(candidates.back(), run, params)) {
+        if (!candidates.empty()) {
+            const FaceCandidate& before = candidates.back();
             FaceCandidate joined;
-            if (fit_run(scratch, spans.back().first, last, joined)) {
+            if (before.line.mx * run.line.mx + before.line.my * run.line.my >= cos_deg(params.scan_merge_angle_deg) &&
+                fit_run(scratch, spans.back().first, last, joined) &&
+                one_line(scratch, spans.back().first, last, joined, params)) {
                 candidates.back() = joined;
                 spans.back().second = last;
                 continue;
