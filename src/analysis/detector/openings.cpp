@@ -9,25 +9,25 @@
 
 namespace {
 
-// The top of an opening: the third lowest inlier at 60 mm and more above its middle part (the
-// underside of the board across it).
-double opening_top(const std::vector<FacePoint>& band, const FaceFit& fit, const Opening& gap)
+// The top of an opening (the underside of the board across it): in each 20 mm bin of its middle
+// part, the lowest inlier 60 mm up or more; the median over the bins that hold one (a stray point
+// in one bin moves it not at all). NaN for none.
+double opening_top(const std::vector<FacePoint>& band, const FaceFit& fit, const Opening& gap,
+                   std::vector<double>& lowest)
 {
-    double lowest[3] = {INFINITY, INFINITY, INFINITY};
+    const double lo = gap.lo + 20.0, hi = gap.hi - 20.0;
+    if (!(hi > lo)) return NAN;
+    const auto bins = static_cast<std::size_t>((hi - lo) / 20.0) + 1;
+    lowest.assign(bins, INFINITY);
     for (std::size_t k = 0; k < fit.inliers.size(); ++k) {
         const double t = fit.along[k];
         const double h = band[fit.inliers[k]].h;
-        if (!(t > gap.lo + 20.0 && t < gap.hi - 20.0 && h >= 60.0)) continue;
-        if (h < lowest[2]) {
-            lowest[2] = h;
-            if (lowest[2] < lowest[1]) std::swap(lowest[1], lowest[2]);
-            if (lowest[1] < lowest[0]) std::swap(lowest[0], lowest[1]);
-        }
+        if (!(t > lo && t < hi && h >= 60.0)) continue;
+        double& low = lowest[static_cast<std::size_t>((t - lo) / 20.0)];
+        low = std::min(low, h);
     }
-    for (int k = 2; k >= 0; --k) {
-        if (std::isfinite(lowest[k])) return lowest[k];
-    }
-    return NAN;
+    lowest.erase(std::remove(lowest.begin(), lowest.end(), INFINITY), lowest.end());
+    return quantile_of(lowest, 0.5);
 }
 
 }  // namespace
@@ -108,7 +108,7 @@ std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const Fac
             }
             Opening o{side_edge(band, fit, quantile_of(scratch.los, 0.5), -1.0, scratch.values),
                       side_edge(band, fit, quantile_of(scratch.his, 0.5), 1.0, scratch.values), end - start, NAN};
-            o.top = opening_top(band, fit, o);
+            o.top = opening_top(band, fit, o, scratch.values);
             openings.push_back(o);
         }
         start = end;
