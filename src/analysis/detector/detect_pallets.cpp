@@ -46,7 +46,8 @@ DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate,
     const std::vector<Opening> openings = find_openings(ws.band, fit, f, params, ws.openings);
     double lean_error = NAN;
     pose.face_tilt_deg = face_lean_deg(ws.band, fit, lean_error);
-    const MeasuredFaceParts parts{ws.band, ws.upper, fit, ends, openings, pose.face_tilt_deg, lean_error,
+    top_heights(ws.band, ws.upper, fit, ws.heights);
+    const MeasuredFaceParts parts{ws.band, ws.upper, fit, ends, openings, ws.heights, pose.face_tilt_deg, lean_error,
                                   face_bottom(ws.band, fit, ws.values), floor_height};
     judge_face(parts, types, params, f, ws.bins, pose);
     return pose;

@@ -39,7 +39,7 @@ struct DetectorWorkspace {
     FaceFit fit;
     FaceRows rows;
     OpeningScratch openings;
-    std::vector<double> values;
+    std::vector<double> values, heights;
     std::vector<int> bins;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "analysis/detector/robust_stats.hpp"
 #include "common/portable_math.hpp"
@@ -134,43 +135,27 @@ double face_lean_deg(const std::vector<FacePoint>& band, const FaceFit& fit, dou
     return degrees(portable_atan2(shr - sh * sr / n, spread));
 }
 
-namespace {
-
-// The three largest values seen, largest first; -infinity where fewer were seen.
-struct TopThree {
-    double value[3] = {-INFINITY, -INFINITY, -INFINITY};
-    void add(double x)
-    {
-        if (!(x > value[2])) return;
-        value[2] = x;
-        if (value[2] > value[1]) std::swap(value[1], value[2]);
-        if (value[1] > value[0]) std::swap(value[0], value[1]);
-    }
-    // The third largest (the two above it may be noise), or the smallest seen; NaN for none.
-    double third() const
-    {
-        for (int k = 2; k >= 0; --k) {
-            if (std::isfinite(value[k])) return value[k];
-        }
-        return NAN;
-    }
-};
-
-}  // namespace
-
-double face_top(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper, const FaceFit& fit,
-                double cap)
+void top_heights(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper, const FaceFit& fit,
+                 std::vector<double>& heights)
 {
     const double line_band = std::min(fit.inlier_band, 15.0);
-    TopThree top;
+    heights.clear();
     for (const std::vector<FacePoint>* points : {&band, &upper}) {
         for (const FacePoint& p : *points) {
-            if (p.h < 100.0f || p.h > cap) continue;
+            if (p.h < 100.0f) continue;
             const double t = along(fit.line, p);
-            if (std::abs(residual(fit.line, p)) < line_band && t >= fit.left && t <= fit.right) top.add(p.h);
+            if (std::abs(residual(fit.line, p)) < line_band && t >= fit.left && t <= fit.right) heights.push_back(p.h);
         }
     }
-    return top.third();
+    std::sort(heights.begin(), heights.end(), std::greater<double>());
+}
+
+double face_top(const std::vector<double>& heights, double cap)
+{
+    const auto first = std::lower_bound(heights.begin(), heights.end(), cap, std::greater<double>());
+    if (first == heights.end()) return NAN;
+    const auto left = heights.end() - first;
+    return *(first + std::min<std::ptrdiff_t>(2, left - 1));
 }
 
 bool face_goes_on_above(const std::vector<FacePoint>& upper, const FaceFit& fit, double height, std::vector<int>& seen)

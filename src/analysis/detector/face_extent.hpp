@@ -60,11 +60,15 @@ double side_edge(const std::vector<FacePoint>& band, const FaceFit& fit, double 
 // standard error (from the residuals' spread about the slope) into standard_error_deg.
 double face_lean_deg(const std::vector<FacePoint>& band, const FaceFit& fit, double& standard_error_deg);
 
-// The top of the face above the floor: the third highest point at least 100 mm and at most `cap`
-// up, within 15 mm of the line (at most its inlier band) between the ends; the deck boards' front
-// ends included, a load set back 25 mm never. NaN when there is none.
-double face_top(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper, const FaceFit& fit,
-                double cap);
+// The heights of the points at least 100 mm up within 15 mm of the line (at most its inlier band)
+// between the ends, highest first: what the face's top is read from (the deck boards' front ends
+// included, a load set back 25 mm never).
+void top_heights(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper, const FaceFit& fit,
+                 std::vector<double>& heights);
+
+// The top of the face above the floor: the third highest of those heights at most `cap` (the two
+// above it may be noise), or the lowest of them; NaN when there is none.
+double face_top(const std::vector<double>& heights, double cap);
 
 // Whether more than half the face's width (in 40 mm bins) holds points on its line above `height`:
 // a load that stands flush with the face goes on above the deck. `bins` is scratch.

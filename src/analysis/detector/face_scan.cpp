@@ -8,39 +8,50 @@
 
 namespace {
 
-// The nearest point of every column within the height band, every scan_row_step-th row, in single
-// precision: it only has to find the faces, which the later steps measure in double.
+// The nearest point of every column within the height band, every scan_row_step-th row. The
+// nearness is found in single precision, as an integer key that holds the squared range (in
+// 16 mm^2) above the row, so that the loop has no branch and the compiler vectorises it; the
+// point itself is then computed again in double. Into nearest_x, nearest_y and nearest_r2 (+inf
+// for a column without a point).
 void nearest_per_column(const cv::Mat& depth, const FloorFrame& f, const DetectorParams& params, ScanScratch& s)
 {
     const auto columns = static_cast<std::size_t>(depth_cols);
     s.column_u.resize(columns);
     for (std::size_t u = 0; u < columns; ++u) s.column_u[u] = static_cast<float>(u);
-    s.nearest_r2.assign(columns, std::numeric_limits<float>::infinity());
-    s.nearest_x.assign(columns, 0.0f);
-    s.nearest_y.assign(columns, 0.0f);
+    constexpr std::int32_t none = 0x7FFFFFFF;
+    s.nearest_key.assign(columns, none);
     const float low = static_cast<float>(params.scan_low_mm - f.height);
     const float high = static_cast<float>(params.scan_high_mm - f.height);
-    float* best = s.nearest_r2.data();
-    float* bx = s.nearest_x.data();
-    float* by = s.nearest_y.data();
-    const float* cu = s.column_u.data();
+    std::int32_t* __restrict best = s.nearest_key.data();
+    const float* __restrict cu = s.column_u.data();
     for (int v = params.scan_row_step / 2; v < depth_rows; v += params.scan_row_step) {
         const RowFloorCoefficients k = row_floor_coefficients(f, v);
         const auto x0 = static_cast<float>(k.x0), xu = static_cast<float>(k.xu);
         const auto y0 = static_cast<float>(k.y0), yu = static_cast<float>(k.yu);
         const auto h0 = static_cast<float>(k.h0), hu = static_cast<float>(k.hu);
-        const std::uint16_t* row = depth.ptr<std::uint16_t>(v);
-        for (std::size_t u = 0; u < columns; ++u) {  // no branch: the compiler vectorises it
+        const std::uint16_t* __restrict row = depth.ptr<std::uint16_t>(v);
+        for (std::size_t u = 0; u < columns; ++u) {
             const float d = static_cast<float>(row[u]);
             const float h = d * (hu * cu[u] + h0);  // above the floor, less the camera's height
             const float x = d * (xu * cu[u] + x0);
             const float y = d * (yu * cu[u] + y0);
-            const float r2 = x * x + y * y;
-            const bool take = row[u] != 0 && h >= low && h <= high && r2 < best[u];
-            best[u] = take ? r2 : best[u];
-            bx[u] = take ? x : bx[u];
-            by[u] = take ? y : by[u];
+            const float r2 = std::min((x * x + y * y) * 0.0625f, 4194303.0f);  // 22 bits
+            const std::int32_t key = (static_cast<std::int32_t>(r2) << 9) | v;
+            const bool in_band = (d > 0.0f) & (h >= low) & (h <= high);  // & not &&: no branch
+            best[u] = std::min(best[u], in_band ? key : none);
         }
+    }
+    s.nearest_x.assign(columns, 0.0);
+    s.nearest_y.assign(columns, 0.0);
+    s.nearest_r2.assign(columns, std::numeric_limits<double>::infinity());
+    for (std::size_t u = 0; u < columns; ++u) {
+        if (best[u] == none) continue;
+        const int v = best[u] & 511;
+        const double d = depth.at<std::uint16_t>(v, static_cast<int>(u));
+        const Eigen::Vector3d q = floor_of(f, d * pixel_direction(v, static_cast<double>(u)));
+        s.nearest_x[u] = q.x();
+        s.nearest_y[u] = q.y();
+        s.nearest_r2[u] = q.x() * q.x() + q.y() * q.y();
     }
 }
 
@@ -65,7 +76,7 @@ void chain_points(const DetectorParams& params, ScanScratch& s)
     for (int u = 0; u < depth_cols; ++u) {
         const auto k = static_cast<std::size_t>(u);
         if (!std::isfinite(s.nearest_r2[k])) continue;
-        const Eigen::Vector3d p(s.nearest_x[k], s.nearest_y[k], std::sqrt(static_cast<double>(s.nearest_r2[k])));
+        const Eigen::Vector3d p(s.nearest_x[k], s.nearest_y[k], std::sqrt(s.nearest_r2[k]));
         if (!s.points.empty()) {
             const Eigen::Vector3d& q = s.points.back();
             const int skipped = u - last_column - 1;

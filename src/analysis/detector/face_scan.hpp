@@ -2,6 +2,7 @@
 // above as a scan in the floor plane, split into straight runs.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -21,7 +22,9 @@ struct FaceCandidate {
 
 // The scan's buffers, reused from frame to frame.
 struct ScanScratch {
-    std::vector<float> column_u, nearest_r2, nearest_x, nearest_y;
+    std::vector<float> column_u;
+    std::vector<std::int32_t> nearest_key;
+    std::vector<double> nearest_r2, nearest_x, nearest_y;
     std::vector<Eigen::Vector3d> points;     // (x, y, range) of the columns with a point, left to right
     std::vector<int> point_column;
     std::vector<std::pair<std::size_t, std::size_t>> chains, runs;  // [first, last) into points

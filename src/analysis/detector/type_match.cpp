@@ -118,8 +118,8 @@ Trial best_lay(const MeasuredFace& face, const PalletType& type, double top)
 
 }  // namespace
 
-TypeMatch match_type(const MeasuredFace& face, const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper,
-                     const FaceFit& fit, const std::vector<PalletType>& types, DockReason& failure)
+TypeMatch match_type(const MeasuredFace& face, const std::vector<double>& heights,
+                     const std::vector<PalletType>& types, DockReason& failure)
 {
     const bool no_end_pair = !(std::isfinite(face.left) && std::isfinite(face.right));
     if (no_end_pair && face.openings->empty()) {
@@ -129,7 +129,7 @@ TypeMatch match_type(const MeasuredFace& face, const std::vector<FacePoint>& ban
     Trial best;
     bool any_width = false;
     for (const PalletType& type : types) {
-        const double top = face_top(band, upper, fit, type.height_mm + type.height_tolerance_mm);
+        const double top = face_top(heights, type.height_mm + type.height_tolerance_mm);
         const Trial t = best_lay(face, type, top);
         any_width = any_width || t.failure != DockReason::wrong_width;
         if (t.fits && (!best.fits || t.match.score < best.match.score)) best = t;

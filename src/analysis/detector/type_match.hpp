@@ -36,9 +36,9 @@ struct TypeMatch {
 // (no end pair and no opening seen to place a type by). Every opening that a type puts wholly
 // within the seen part must have been measured, within its tolerance in middle, width and top,
 // and no other; with one end seen, the type must not end short of the points; the face's top
-// within the height tolerance. `upper` and the band give the top.
-TypeMatch match_type(const MeasuredFace& face, const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper,
-                     const FaceFit& fit, const std::vector<PalletType>& types, DockReason& failure);
+// within the height tolerance, read from `heights` (top_heights).
+TypeMatch match_type(const MeasuredFace& face, const std::vector<double>& heights,
+                     const std::vector<PalletType>& types, DockReason& failure);
 
 // Where the face's centre lies along the line with the match: the middle of its ends when both
 // were seen, else the mean of what each seen end and each matched opening says of the type's left

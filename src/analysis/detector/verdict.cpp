@@ -115,7 +115,7 @@ void judge_face(const MeasuredFaceParts& face, const std::vector<PalletType>& ty
     }
     const MeasuredFace measured{face.ends.left, face.ends.right, face.fit.left, face.fit.right, &face.openings};
     DockReason failure = DockReason::none;
-    const TypeMatch match = match_type(measured, face.band, face.upper, face.fit, types, failure);
+    const TypeMatch match = match_type(measured, face.top_heights, types, failure);
     const double pixel_mm = face.fit.line.c / camera_model.fx;  // a pixel's footprint at the face
     const double uncertainty = centre_uncertainty(face.ends, face.openings, pixel_mm);
     const double lean = factor(face.lean_deg, 2.0);
@@ -135,7 +135,7 @@ void judge_face(const MeasuredFaceParts& face, const std::vector<PalletType>& ty
         return;
     }
     if (failure != DockReason::face_cut_off && unknown_type(face, params)) {
-        const double top = face_top(face.band, face.upper, face.fit, params.top_high_mm);
+        const double top = face_top(face.top_heights, params.top_high_mm);
         const double middle = (face.ends.left + face.ends.right) / 2.0;
         place(face, f, middle, top / 2.0, pose);
         pose.face_height_mm = top;
