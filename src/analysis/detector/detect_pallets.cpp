@@ -102,6 +102,7 @@ Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& ty
 {
     CV_Assert(depth.type() == CV_16UC1 && depth.rows == depth_rows && depth.cols == depth_cols);
     Detection detection;
+    detection.explained = params.explain;
     std::uint64_t random = params.seed;
     FloorFrame f;
     detection.floor = fit_floor(depth, params, ws.floor_points, random, f);

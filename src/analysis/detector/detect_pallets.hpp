@@ -23,8 +23,9 @@ struct Detection {
     DockFloor floor;
     std::vector<DockPose> pallets;   // verdict pallet or unknown_type, nearest first (by the
                                      // centre's distance in the floor plane)
-    std::vector<DockPose> rejected;  // with params.explain: every other candidate, its reason the
-                                     // first check that failed
+    bool explained = false;          // params.explain: rejected holds every other candidate
+    std::vector<DockPose> rejected;  // its reason the first check that failed; without explain
+                                     // only the one nearest the optical axis (for dock_of)
     std::size_t candidates = 0;      // measured
     DockReason reason = DockReason::no_floor;  // without pallets: why (see dock_of)
 };

@@ -25,9 +25,9 @@ struct DetectorParams {
     // floor (every scan_row_step-th row), seen from above; chains of neighbouring columns whose
     // points lie within scan_jump_mm + scan_jump_per_mm * range of each other (no more than
     // scan_max_skip columns without a point between them), split where they bend by more than
-    // scan_bend_mm + scan_bend_per_mm * range, straight runs of scan_min_columns columns and
-    // scan_min_length_mm at least; runs on one line (within scan_merge_angle_deg and the bend)
-    // with less than scan_merge_gap_mm between them are one candidate.
+    // scan_bend_mm + scan_bend_per_mm * range (or four times the chain's jitter), straight runs of
+    // scan_min_columns columns and scan_min_length_mm at least; neighbouring runs whose points lie
+    // on one line (within twice that) with no gap over scan_merge_gap_mm are one candidate.
     int scan_row_step = 2;
     double scan_low_mm = 30.0;
     double scan_high_mm = 170.0;
@@ -39,7 +39,6 @@ struct DetectorParams {
     int scan_min_columns = 6;
     double scan_min_length_mm = 250.0;
     double scan_max_length_mm = 2700.0;    // longer: a wall, a rack's beam, a row of boxes
-    double scan_merge_angle_deg = 6.0;
     double scan_merge_gap_mm = 600.0;
     std::size_t max_candidates = 16;       // the nearest ones are measured
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include "analysis/detector/angles.hpp"
 
 namespace {
 
@@ -93,10 +92,26 @@ void chain_points(const DetectorParams& params, ScanScratch& s)
     if (!s.points.empty()) s.chains.emplace_back(first, s.points.size());
 }
 
+// The jitter of the points [first, last) about a smooth curve: from the robust spread of the
+// ranges' second differences (whose variance is six times a point's). A far noisy face makes its
+// columns' nearest points scatter by more than any fixed limit allows.
+double jitter(ScanScratch& s, std::size_t first, std::size_t last)
+{
+    if (last - first < 5) return 0.0;
+    s.values.clear();
+    for (std::size_t i = first + 1; i + 1 < last; ++i) {
+        s.values.push_back(std::abs(s.points[i - 1].z() - 2.0 * s.points[i].z() + s.points[i + 1].z()));
+    }
+    const auto middle = s.values.begin() + static_cast<std::ptrdiff_t>(s.values.size() / 2);
+    std::nth_element(s.values.begin(), middle, s.values.end());
+    return 1.4826 * *middle / std::sqrt(6.0);
+}
+
 // The chain split where it bends: recursively at the point farthest from the chord between its
-// ends, while that lies beyond the bend limit.
+// ends, while that lies beyond the bend limit, or four times the chain's jitter where that is more.
 void split_chain(const DetectorParams& params, ScanScratch& s, std::size_t first, std::size_t last)
 {
+    const double noise = 4.0 * jitter(s, first, last);
     std::vector<std::pair<std::size_t, std::size_t>> pending{{first, last}};
     std::vector<std::pair<std::size_t, std::size_t>> done;
     while (!pending.empty()) {
@@ -112,7 +127,7 @@ void split_chain(const DetectorParams& params, ScanScratch& s, std::size_t first
             for (std::size_t i = a + 1; i + 1 < b; ++i) {
                 const Eigen::Vector2d d = s.points[i].head<2>() - p;
                 const double off = std::abs(chord.x() * d.y() - chord.y() * d.x()) / length;
-                const double excess = off - bend_limit(params, s.points[i].z());
+                const double excess = off - std::max(bend_limit(params, s.points[i].z()), noise);
                 if (excess > worst_excess) {
                     worst_excess = excess;
                     worst = i;
@@ -161,16 +176,17 @@ bool fit_run(const ScanScratch& s, std::size_t first, std::size_t last, FaceCand
 }
 
 // Whether the points [first, last) lie on one line: all but a tenth of them (the odd pixel in front
-// of a face that broke its run) within twice the bend limit of their fit, and no gap between
+// of a face that broke its run) within twice the bend limit (or four jitters) of their fit, and no gap between
 // neighbours along it over scan_merge_gap_mm.
-bool one_line(const ScanScratch& s, std::size_t first, std::size_t last, const FaceCandidate& fit,
+bool one_line(ScanScratch& s, std::size_t first, std::size_t last, const FaceCandidate& fit,
               const DetectorParams& params)
 {
+    const double noise = 4.0 * jitter(s, first, last);
     double previous = -std::numeric_limits<double>::infinity();
     std::size_t off = 0;
     for (std::size_t i = first; i < last; ++i) {
         const Eigen::Vector3d& p = s.points[i];
-        if (std::abs(residual(fit.line, p.x(), p.y())) > 2.0 * bend_limit(params, p.z())) {
+        if (std::abs(residual(fit.line, p.x(), p.y())) > 2.0 * std::max(bend_limit(params, p.z()), noise)) {
             ++off;
             continue;
         }
@@ -190,21 +206,18 @@ std::vector<FaceCandidate> find_candidates(const cv::Mat& depth, const FloorFram
     chain_points(params, scratch);
     scratch.runs.clear();
     for (const auto& [first, last] : scratch.chains) {
-        if (last - first >= static_cast<std::size_t>(params.scan_min_columns)) split_chain(params, scratch, first, last);
+        split_chain(params, scratch, first, last);
     }
-    // Runs too short to be a face are dropped; the rest joined where they continue each other's
-    // line (a face that a hole or a pixel in front of it broke up).
+    // Runs joined where they continue each other's line (a face that noise, a hole or a pixel in
+    // front of it broke up); then those too short to be a face dropped.
     std::vector<FaceCandidate> candidates;
     std::vector<std::pair<std::size_t, std::size_t>> spans;  // the points of each candidate
     for (const auto& [first, last] : scratch.runs) {
-        if (last - first < static_cast<std::size_t>(params.scan_min_columns)) continue;
         FaceCandidate run;
-        if (!fit_run(scratch, first, last, run)) continue;
+        if (last - first < 2 || !fit_run(scratch, first, last, run)) continue;
         if (!candidates.empty()) {
-            const FaceCandidate& before = candidates.back();
             FaceCandidate joined;
-            if (before.line.mx * run.line.mx + before.line.my * run.line.my >= cos_deg(params.scan_merge_angle_deg) &&
-                fit_run(scratch, spans.back().first, last, joined) &&
+            if (fit_run(scratch, spans.back().first, last, joined) &&
                 one_line(scratch, spans.back().first, last, joined, params)) {
                 candidates.back() = joined;
                 spans.back().second = last;

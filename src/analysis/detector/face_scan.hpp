@@ -27,6 +27,7 @@ struct ScanScratch {
     std::vector<double> nearest_r2, nearest_x, nearest_y;
     std::vector<Eigen::Vector3d> points;     // (x, y, range) of the columns with a point, left to right
     std::vector<int> point_column;
+    std::vector<double> values;
     std::vector<std::pair<std::size_t, std::size_t>> chains, runs;  // [first, last) into points
 };
 
