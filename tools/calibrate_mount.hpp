@@ -16,7 +16,8 @@
 // The floor of a frame: the dock measurement's floor fit alone (no face is sought).
 DockFloor calibration_floor(const cv::Mat& depth);
 
-// The pallets of a frame, nearest first: the dock measurement seeded by the fixed analysis.
+// The pallet measurements of a frame, nearest first, each with the frame's floor: for now the one
+// dock measurement seeded by the fixed analysis, whatever its verdict.
 std::vector<DockPose> calibration_pallets(const cv::Mat& depth, AnalysisWorkspace& workspace);
 
 // Where the pallet of a calibration stands: its front face square to the vehicle's x axis, the
