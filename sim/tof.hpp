@@ -14,9 +14,9 @@ namespace sim {
 
 // Where a pixel's footprint crosses a depth step, it sums the returns of every surface in it and
 // reports a range between them, weighted by their amplitudes. Pixels that have a neighbour (of the
-// 8) on another surface more than step_mm nearer or farther are traced with
-// rays_per_side^2 sub-rays spread evenly over a square footprint_px wide, centred on the pixel:
-// the mixed band along a step is 1 or 2 pixels wide.
+// 8) on another surface more than step_mm nearer or farther, or on nothing, are traced with
+// rays_per_side^2 sub-rays on a square grid footprint_px wide (the outer ones footprint_px / 2
+// from the centre): the mixed band along a step is 1 or 2 pixels wide, footprint_px on average.
 struct MixedPixels {
     bool on = false;
     double footprint_px = 1.5;  // 1..2

@@ -337,23 +337,26 @@ struct Mixed {
     Label label;  // the strongest sub-ray's
 };
 
-Mixed mix_footprint(const View& view, int v, int u, RowRays& scratch)
+Mixed mix_footprint(const View& view, int v, int u, const Return& centre, RowRays& scratch)
 {
     const MixedPixels& mixed = view.sensor.mixed;
     const int n = std::clamp(mixed.rays_per_side, 1, 8);
     const double footprint = std::clamp(mixed.footprint_px, 0.0, 2.0);  // the screens' margin
+    // Sub-ray k of n along each axis lies at (k / (n - 1) - 1/2) * footprint from the centre.
+    const auto offset = [&](int k) { return n == 1 ? 0.0 : (static_cast<double>(k) / (n - 1) - 0.5) * footprint; };
     double floor_guess_mm = 0.0;
     double weight = 0.0;
     double weighted_range = 0.0;
     double strongest = 0.0;
     Label label = Label::none;
     for (int i = 0; i < n; ++i) {
-        const double sub_v = v + ((i + 0.5) / n - 0.5) * footprint;
-        set_row(view, (sub_v - depth_camera.cy) / depth_camera.fy, scratch);
+        set_row(view, (v + offset(i) - depth_camera.cy) / depth_camera.fy, scratch);
         for (int j = 0; j < n; ++j) {
-            const double sub_u = u + ((j + 0.5) / n - 0.5) * footprint;
-            const Return r =
-                trace_return(view, scratch, (sub_u - depth_camera.cx) / depth_camera.fx, {u, v}, floor_guess_mm);
+            // With n odd the middle sub-ray is the pixel's own ray, traced already.
+            const bool middle = 2 * i == n - 1 && 2 * j == n - 1;
+            const Return r = middle ? centre
+                                    : trace_return(view, scratch, (u + offset(j) - depth_camera.cx) / depth_camera.fx,
+                                                   {u, v}, floor_guess_mm);
             if (r.amplitude <= 0.0) continue;
             weight += r.amplitude;
             weighted_range += r.amplitude * (r.range + r.bias);
@@ -407,7 +410,7 @@ void finish_row(const View& view, int v, const Return* above, const Return* here
             sensor.mixed.on && near_step(above, here, below, surfaces, u, cols, sensor.mixed.step_mm);
         std::uint64_t rng = frame_key + static_cast<std::uint64_t>(v * cols + u) * 0xD1B54A32D192ED03ULL;
         if (step) {
-            const Mixed m = mix_footprint(view, v, u, scratch);
+            const Mixed m = mix_footprint(view, v, u, centre, scratch);
             if (m.amplitude <= 0.0) continue;
             const double x = (u - depth_camera.cx) / depth_camera.fx;
             const double norm = std::sqrt(x * x + dv * dv + 1.0);
