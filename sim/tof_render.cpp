@@ -61,7 +61,7 @@ struct Return {
     double bias = 0.0;       // multipath, mm of range
     int surface = 0;         // 0 none, 1 the floor, 2 and up the parts of the groups in order
     Label label = Label::none;
-    double norm = 1.0;       // length of the ray's direction (du, dv, 1): range / z-depth
+    double inv_norm = 1.0;   // 1 / the length of the ray's direction (du, dv, 1): z-depth / range
 };
 
 // As slab, also saying which axis the ray enters the box through (the face it meets).
@@ -145,12 +145,12 @@ struct FloorHit {
     double slope_y;
 };
 
-FloorHit floor_hit(const View& view, const double d[3], double norm, double& guess_mm)
+FloorHit floor_hit(const View& view, const double d[3], double norm, double plane_t, double& guess_mm)
 {
+    FloorHit hit{plane_t, 0.0, 0.0};
+    if (!view.sensor.floor.on || !(plane_t * norm < floor_reach * view.sensor.max_range_mm)) return hit;
     const double height = view.scene.mount.height_mm;
-    FloorHit hit{height / -d[2], 0.0, 0.0};
-    if (!view.sensor.floor.on || !(hit.t * norm < floor_reach * view.sensor.max_range_mm)) return hit;
-    hit.t = (height - guess_mm) / -d[2];
+    hit.t = (height - guess_mm) * (plane_t / height);
     const int steps = 6;
     // A Newton step of s leaves an error of about s^2 times the height field's curvature over the
     // ray's slope (below 5e-3 / mm within the range): after a step under 1 mm the hit is within
@@ -176,6 +176,7 @@ Return trace_return(const View& view, const RowRays& row, double du, cv::Point p
 {
     const Scene& scene = view.scene;
     const double norm = std::sqrt(du * du + row.dv * row.dv + 1.0);
+    const double inv_norm = 1.0 / norm;
     const double d[3] = {row.floor[0] + du * view.to_floor(0, 0), row.floor[1] + du * view.to_floor(1, 0),
                          row.floor[2] + du * view.to_floor(2, 0)};
     Return hit;
@@ -187,7 +188,8 @@ Return trace_return(const View& view, const RowRays& row, double du, cv::Point p
     // nearer than the floor can come.
     const bool floor_below = scene.floor && d[2] < 0.0 && scene.mount.height_mm > 0.0;
     const double relief_mm = view.sensor.floor.on ? view.floor_amplitude_mm : 0.0;
-    if (floor_below) hit.t = (scene.mount.height_mm + relief_mm) / -d[2];
+    const double plane_t = floor_below ? scene.mount.height_mm / -d[2] : infinity;
+    hit.t = relief_mm == 0.0 ? plane_t : plane_t * ((scene.mount.height_mm + relief_mm) / scene.mount.height_mm);
     for (std::size_t g = 0; g < view.groups.size(); ++g) {
         const Group& group = view.groups[g];
         if (!group.screen.contains(pixel)) continue;
@@ -204,25 +206,28 @@ Return trace_return(const View& view, const RowRays& row, double du, cv::Point p
                 hit_group = static_cast<int>(g);
                 hit_axis = axis;
                 hit_local_z = ray.o[2] + t0 * ray.d[2];
-                cosine = std::abs(ray.d[axis]) / norm;  // local directions keep the camera's length
+                cosine = std::abs(ray.d[axis]) * inv_norm;  // local directions keep the camera's length
             }
         }
     }
     if (hit_group < 0) hit.t = infinity;
     if (floor_below && !(hit.t * -d[2] < scene.mount.height_mm - relief_mm)) {
-        const FloorHit floor = floor_hit(view, d, norm, floor_guess_mm);
+        const FloorHit floor = floor_hit(view, d, norm, plane_t, floor_guess_mm);
         if (floor.t > 0.0 && floor.t < hit.t) {
             hit.t = floor.t;
             hit.surface = 1;
             hit.label = Label::floor;
             hit_group = -1;
-            const double across = std::sqrt(1.0 + floor.slope_x * floor.slope_x + floor.slope_y * floor.slope_y);
-            cosine = std::abs(d[2] - d[0] * floor.slope_x - d[1] * floor.slope_y) / (norm * across);
+            // The floor's normal (-slope_x, -slope_y, 1) over its length: 1 / sqrt(1 + q) to
+            // 2e-11 for the slopes of a few degrees at most (q < 4e-3).
+            const double q = floor.slope_x * floor.slope_x + floor.slope_y * floor.slope_y;
+            const double over_length = 1.0 - q * (0.5 - 0.375 * q);
+            cosine = std::abs(d[2] - d[0] * floor.slope_x - d[1] * floor.slope_y) * over_length * inv_norm;
         }
     }
     MaterialOptics optics = view.floor_optics;
     hit.range = hit.t * norm;
-    hit.norm = norm;
+    hit.inv_norm = inv_norm;
     // Written so that a scene with NaN in it returns nothing.
     if (hit.surface == 0 || !(hit.range <= view.sensor.max_range_mm)) return Return{};
     if (hit_group >= 0) optics = view.optics[static_cast<std::size_t>(hit_group)];
@@ -374,7 +379,7 @@ Mixed mix_footprint(const View& view, int v, int u, const Return& centre, RowRay
 // range noise, the conversion to z-depth and whole mm. z_exact is the geometry's z-depth, used as
 // is when nothing changed the range (so the ideal sensor gives the geometry exactly).
 std::uint16_t measured_depth(const TofSensor& sensor, double z_exact, double range, double extra_mm,
-                             double amplitude, double norm, std::uint64_t& rng)
+                             double amplitude, double inv_norm, std::uint64_t& rng)
 {
     if (!(amplitude > 0.0)) return 0;
     if (sensor.cutoff.on) {
@@ -389,7 +394,7 @@ std::uint16_t measured_depth(const TofSensor& sensor, double z_exact, double ran
         const double sigma = sensor.noise.base_mm + sensor.noise.k_mm * range_m * range_m / std::sqrt(reflect);
         extra_mm += gaussian(rng) * sigma;
     }
-    const double z = extra_mm == 0.0 ? z_exact : z_exact + extra_mm / norm;
+    const double z = extra_mm == 0.0 ? z_exact : z_exact + extra_mm * inv_norm;
     if (!(z > 0.0)) return 0;
     return static_cast<std::uint16_t>(std::clamp(z + 0.5, 1.0, 65535.0));  // z > 0: truncation rounds
 }
@@ -413,13 +418,13 @@ void finish_row(const View& view, int v, const Return* above, const Return* here
             const Mixed m = mix_footprint(view, v, u, centre, scratch);
             if (m.amplitude <= 0.0) continue;
             const double x = (u - depth_camera.cx) / depth_camera.fx;
-            const double norm = std::sqrt(x * x + dv * dv + 1.0);
+            const double inv_norm = 1.0 / std::sqrt(x * x + dv * dv + 1.0);
             label_row[u] = static_cast<std::uint8_t>(centre.surface != 0 ? centre.label : m.label);
-            depth_row[u] = measured_depth(sensor, m.range / norm, m.range, 0.0, m.amplitude, norm, rng);
+            depth_row[u] = measured_depth(sensor, m.range * inv_norm, m.range, 0.0, m.amplitude, inv_norm, rng);
         } else if (centre.surface != 0) {
             label_row[u] = static_cast<std::uint8_t>(centre.label);
             depth_row[u] =
-                measured_depth(sensor, centre.t, centre.range, centre.bias, centre.amplitude, centre.norm, rng);
+                measured_depth(sensor, centre.t, centre.range, centre.bias, centre.amplitude, centre.inv_norm, rng);
         }
     }
 }
