@@ -9,8 +9,8 @@
 #include "common/random.hpp"
 #include "sim/trace.hpp"
 
-// Per pixel this file uses +, -, *, /, sqrt and floor only (no library transcendental function),
-// so that a frame is the same bytes on every processor.
+// Per pixel this file uses +, -, *, / and sqrt only (no library transcendental function), so that
+// a frame is the same bytes on every processor.
 namespace sim::detail {
 
 namespace {
@@ -170,26 +170,22 @@ FloorHit floor_hit(const View& view, const double d[3], double norm, double plan
     return hit;
 }
 
-// The return of the ray along camera-frame direction (du, row.dv, 1) through pixel; floor_guess_mm
-// as floor_hit's.
-Return trace_return(const View& view, const RowRays& row, double du, cv::Point pixel, double& floor_guess_mm)
+// The nearest part a ray meets before z-depth t_limit: its group (-1 for none), the axis of the
+// face it enters through, its z-depth and the height of that point in the group's frame.
+struct PartHit {
+    int group = -1;
+    int part = 0;
+    int axis = 0;
+    double t = infinity;
+    double local_z = 0.0;
+    double cosine = 0.0;  // of the incidence
+};
+
+PartHit nearest_part(const View& view, const RowRays& row, double du, cv::Point pixel, double t_limit,
+                     double inv_norm)
 {
-    const Scene& scene = view.scene;
-    const double norm = std::sqrt(du * du + row.dv * row.dv + 1.0);
-    const double inv_norm = 1.0 / norm;
-    const double d[3] = {row.floor[0] + du * view.to_floor(0, 0), row.floor[1] + du * view.to_floor(1, 0),
-                         row.floor[2] + du * view.to_floor(2, 0)};
-    Return hit;
-    double cosine = 0.0;
-    int hit_group = -1;
-    int hit_axis = 0;
-    double hit_local_z = 0.0;
-    // The boxes first, against the farthest the floor can lie; the floor after, unless a box is
-    // nearer than the floor can come.
-    const bool floor_below = scene.floor && d[2] < 0.0 && scene.mount.height_mm > 0.0;
-    const double relief_mm = view.sensor.floor.on ? view.floor_amplitude_mm : 0.0;
-    const double plane_t = floor_below ? scene.mount.height_mm / -d[2] : infinity;
-    hit.t = relief_mm == 0.0 ? plane_t : plane_t * ((scene.mount.height_mm + relief_mm) / scene.mount.height_mm);
+    PartHit hit;
+    hit.t = t_limit;
     for (std::size_t g = 0; g < view.groups.size(); ++g) {
         const Group& group = view.groups[g];
         if (!group.screen.contains(pixel)) continue;
@@ -200,17 +196,42 @@ Return trace_return(const View& view, const RowRays& row, double du, cv::Point p
         for (std::size_t p = 0; p < group.parts.size(); ++p) {
             int axis = 0;
             if (slab_entry(ray, group.parts[p].box, t0, t1, axis) && t0 > 0.0 && t0 < hit.t) {
-                hit.t = t0;
-                hit.surface = view.first_surface[g] + static_cast<int>(p);
-                hit.label = group.parts[p].label;
-                hit_group = static_cast<int>(g);
-                hit_axis = axis;
-                hit_local_z = ray.o[2] + t0 * ray.d[2];
-                cosine = std::abs(ray.d[axis]) * inv_norm;  // local directions keep the camera's length
+                // Local directions keep the camera's length: the rotations are orthonormal.
+                hit = {static_cast<int>(g), static_cast<int>(p), axis, t0, ray.o[2] + t0 * ray.d[2],
+                       std::abs(ray.d[axis]) * inv_norm};
             }
         }
     }
-    if (hit_group < 0) hit.t = infinity;
+    if (hit.group < 0) hit.t = infinity;
+    return hit;
+}
+
+// The return of the ray along camera-frame direction (du, row.dv, 1) through pixel; floor_guess_mm
+// as floor_hit's.
+Return trace_return(const View& view, const RowRays& row, double du, cv::Point pixel, double& floor_guess_mm)
+{
+    const Scene& scene = view.scene;
+    const double norm = std::sqrt(du * du + row.dv * row.dv + 1.0);
+    const double inv_norm = 1.0 / norm;
+    const double d[3] = {row.floor[0] + du * view.to_floor(0, 0), row.floor[1] + du * view.to_floor(1, 0),
+                         row.floor[2] + du * view.to_floor(2, 0)};
+    // The parts first, against the farthest the floor can lie; the floor after, unless a part is
+    // nearer than the floor can come. On a flat floor the same comparisons as the legacy trace.
+    const bool floor_below = scene.floor && d[2] < 0.0 && scene.mount.height_mm > 0.0;
+    const double relief_mm = view.sensor.floor.on ? view.floor_amplitude_mm : 0.0;
+    const double plane_t = floor_below ? scene.mount.height_mm / -d[2] : infinity;
+    const double farthest_floor =
+        relief_mm == 0.0 ? plane_t : plane_t * ((scene.mount.height_mm + relief_mm) / scene.mount.height_mm);
+    const PartHit part = nearest_part(view, row, du, pixel, farthest_floor, inv_norm);
+    Return hit;
+    double cosine = part.cosine;
+    int hit_group = part.group;
+    if (part.group >= 0) {
+        const Group& group = view.groups[static_cast<std::size_t>(part.group)];
+        hit.t = part.t;
+        hit.surface = view.first_surface[static_cast<std::size_t>(part.group)] + part.part;
+        hit.label = group.parts[static_cast<std::size_t>(part.part)].label;
+    }
     if (floor_below && !(hit.t * -d[2] < scene.mount.height_mm - relief_mm)) {
         const FloorHit floor = floor_hit(view, d, norm, plane_t, floor_guess_mm);
         if (floor.t > 0.0 && floor.t < hit.t) {
@@ -237,9 +258,9 @@ Return trace_return(const View& view, const RowRays& row, double du, cv::Point p
     if (multipath.on) {
         if (in_cavity(view, row, du, pixel, hit.t, multipath.cavity_depth_mm)) {
             hit.bias = multipath.cavity_mm;
-        } else if (hit_group >= 0 && hit_axis != 2) {  // a vertical face: its corner with what it stands on
+        } else if (hit_group >= 0 && part.axis != 2) {  // a vertical face: its corner with what it stands on
             const Group& group = view.groups[static_cast<std::size_t>(hit_group)];
-            hit.bias = corner_bias(multipath, hit_local_z - group.bound.lo[2]);
+            hit.bias = corner_bias(multipath, part.local_z - group.bound.lo[2]);
         } else if (hit_group < 0) {
             hit.bias = corner_bias(multipath, footprint_distance(view, row, du, pixel, hit.t));
         }
