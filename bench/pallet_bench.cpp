@@ -155,10 +155,10 @@ void check_dock(const FrameKind& frame)
 }
 
 // The whole frame without a window or a console clear: views, analysis, report, result view.
-std::size_t headless_frame_literal(const cv::Mat& depth)
+std::size_t headless_frame_literal(const cv::Mat& depth, LiteralWorkspace& workspace)
 {
     const cv::Mat view = make_depth_view(depth);
-    const FrameAnalysis analysis = analyse_depth_literal(depth);
+    const FrameAnalysis analysis = analyse_depth_literal(depth, workspace);
     std::ostringstream out;
     write_report(out, analysis, TextEncoding::utf8);
     const cv::Mat result_view = draw_result_view(view, analysis);
@@ -290,8 +290,9 @@ void register_frame(const FrameKind& frame)
     const cv::Mat view = make_depth_view(depth);
     std::vector<std::uint8_t> png;
     cv::imencode(".png", depth, png);
-    // Each benchmark owns its workspace, as each thread of a tool does.
+    // Each benchmark owns its workspace, as each thread of a tool does; the literal form's too.
     const auto workspace = [] { return std::make_shared<AnalysisWorkspace>(); };
+    const auto literal_workspace = [] { return std::make_shared<LiteralWorkspace>(); };
     AnalysisWorkspace prepared;
     std::vector<cv::Point3d> ground_points;
     make_combined_band_mask_fast(depth, ground_frame_of(depth, ground_points), prepared.band);
@@ -300,19 +301,23 @@ void register_frame(const FrameKind& frame)
     add(kind + "ground_frame", [=, g = std::make_shared<std::vector<cv::Point3d>>()] {
         benchmark::DoNotOptimize(ground_frame_of(depth, *g));
     });
-    add(kind + "align+bands/literal",
-        [=] { benchmark::DoNotOptimize(make_combined_band_mask(align_to_ground(depth))); });
+    add(kind + "align+bands/literal", [=, w = literal_workspace()] {
+        benchmark::DoNotOptimize(
+            make_combined_band_mask(align_to_ground(depth, w->alignment), w->bands).data);
+    });
     add(kind + "align+bands/fast", [=, w = workspace()] {
         make_combined_band_mask_fast(depth, ground_frame_of(depth, w->ground_points), w->band);
         benchmark::DoNotOptimize(w->band.bounds);
     });
-    add(kind + "contours/literal",
-        [=] { benchmark::DoNotOptimize(find_candidate_contours(mask)); });
+    add(kind + "contours/literal", [=, w = literal_workspace()] {
+        benchmark::DoNotOptimize(find_candidate_contours(mask, w->contours));
+    });
     add(kind + "contours/fast", [=] { benchmark::DoNotOptimize(find_candidate_contours_fast(band)); });
     if (!face_rect.empty()) {
-        add(kind + "face/literal", [=] {
-            const cv::Mat face_mask = fill_face_mask(selection, depth.size());
-            benchmark::DoNotOptimize(fit_plane(gather_face_points(face_mask, mask, depth)));
+        add(kind + "face/literal", [=, w = literal_workspace()] {
+            const cv::Mat& face_mask = fill_face_mask(selection, depth.size(), w->face_mask);
+            gather_face_points(face_mask, mask, depth, w->face_points);
+            benchmark::DoNotOptimize(fit_plane(w->face_points));
         });
         add(kind + "face/fast", [=, w = workspace()] {
             const cv::Mat window = fill_face_mask_fast(selection, face_rect, w->face_mask);
@@ -328,10 +333,14 @@ void register_frame(const FrameKind& frame)
         DepthViews& views = make_depth_views_fast(depth, w->views);
         benchmark::DoNotOptimize(draw_result_overlay(views.colour_view, analysis));
     });
-    add(kind + "analysis/literal", [=] { benchmark::DoNotOptimize(analyse_depth_literal(depth)); });
+    add(kind + "analysis/literal", [=, w = literal_workspace()] {
+        benchmark::DoNotOptimize(analyse_depth_literal(depth, *w));
+    });
     add(kind + "analysis/fast",
         [=, w = workspace()] { benchmark::DoNotOptimize(analyse_depth(depth, *w)); });
-    add(kind + "frame/literal", [=] { benchmark::DoNotOptimize(headless_frame_literal(depth)); });
+    add(kind + "frame/literal", [=, w = literal_workspace()] {
+        benchmark::DoNotOptimize(headless_frame_literal(depth, *w));
+    });
     add(kind + "frame/fast",
         [=, w = workspace()] { benchmark::DoNotOptimize(headless_frame_fast(depth, *w, true)); });
     add(kind + "replayed/fast_views",
