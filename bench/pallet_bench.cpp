@@ -5,14 +5,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -26,6 +30,7 @@
 #include "analysis/plane_fit.hpp"
 #include "analysis/range_masks.hpp"
 #include "analysis/result_report.hpp"
+#include "sim/depth_png.hpp"
 #include "sim/render.hpp"
 #include "sim/scene.hpp"
 
@@ -192,6 +197,42 @@ std::size_t replayed_frame(const std::vector<std::uint8_t>& png, AnalysisWorkspa
     return headless_frame_fast(depth, workspace, fast_views);
 }
 
+// The frame as pallet_scan --record writes it (the image library's PNG encoder), in a file of
+// its own that is removed at the end of the run.
+std::string recorded_file(const FrameKind& frame)
+{
+    std::vector<std::uint8_t> png;
+    cv::imencode(".png", frame.depth, png);
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("pallet_bench_" + std::to_string(::getpid()) + "_" + frame.name + ".png"))
+                                 .string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    return path;
+}
+
+// Both decoders must give the frame's own pixels before they are timed.
+void check_decoders(const FrameKind& frame, const std::string& path)
+{
+    for (const sim::PngDecoder decoder : {sim::PngDecoder::libpng, sim::PngDecoder::libspng}) {
+        const sim::DepthPngRead read = sim::read_depth_png(path, decoder);
+        if (!read.error.empty() || !same_image(read.depth, frame.depth))
+            refuse(frame, decoder == sim::PngDecoder::libpng ? "libpng decodes other pixels"
+                                                             : "libspng decodes other pixels");
+    }
+}
+
+// A recorded frame as pallet_scan handles it (its default JSON records aside): the file read and
+// decoded, the analysis and the dock measurement, with the workspaces kept from frame to frame.
+std::size_t recorded_frame(const std::string& path, sim::PngDecoder decoder,
+                           AnalysisWorkspace& workspace, DockScratch& scratch)
+{
+    const sim::DepthPngRead read = sim::read_depth_png(path, decoder);
+    const FrameAnalysis analysis = analyse_depth(read.depth, workspace);
+    const DockPose dock = measure_dock_pose(read.depth, analysis, scratch);
+    return analysis.pose.face_point_count + static_cast<std::size_t>(dock.verdict);
+}
+
 #ifdef PALLET_BENCH_PCL
 // What a user would otherwise assemble: RANSAC floor plane (20 mm), the height band above it,
 // Euclidean clustering of the band and a plane fit of the largest cluster. Returns its size.
@@ -277,7 +318,7 @@ void add(const std::string& name, std::function<void()> body)
     })->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();  // the library's worker threads too
 }
 
-void register_frame(const FrameKind& frame)
+void register_frame(const FrameKind& frame, const std::string& recorded_path)
 {
     const cv::Mat depth = frame.depth;
     const std::string kind = frame.name + "/";
@@ -347,6 +388,16 @@ void register_frame(const FrameKind& frame)
         [=, w = workspace()] { benchmark::DoNotOptimize(replayed_frame(png, *w, true)); });
     add(kind + "replayed/library_views",
         [=, w = workspace()] { benchmark::DoNotOptimize(replayed_frame(png, *w, false)); });
+    for (const auto& [name, decoder] : {std::pair("libpng", sim::PngDecoder::libpng),
+                                        std::pair("libspng", sim::PngDecoder::libspng)}) {
+        add(kind + "decode/" + name, [=, d = decoder] {
+            benchmark::DoNotOptimize(sim::read_depth_png(recorded_path, d).depth.data);
+        });
+        add(kind + "recorded/" + name,
+            [=, d = decoder, w = workspace(), dock = std::make_shared<DockScratch>()] {
+                benchmark::DoNotOptimize(recorded_frame(recorded_path, d, *w, *dock));
+            });
+    }
     // The dock measurement as a frame loop runs it: its scratch kept from frame to frame.
     const auto scratch = std::make_shared<DockScratch>();
     add(kind + "dock/fast",
@@ -393,6 +444,22 @@ void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::stri
                 "plane fit;\nview: depth view and result view; replayed: the headless frame of a "
                 "decoded PNG, as a replay\ndelivers it; views: the share of that frame's CPU that "
                 "the fast views save over the library's;\ndock: the dock measurement.\n");
+    std::printf("\nDecoding a recorded frame (sim/depth_png.*, as pallet_scan and the replay read it; CPU "
+                "time, microseconds)\n");
+    std::printf("%-10s | %8s %8s %6s | %9s %9s %7s\n", "frame", "libpng", "libspng", "ratio",
+                "recorded", "recorded", "saving");
+    std::printf("%-10s | %8s %8s %6s | %9s %9s %7s\n", "", "", "", "", "libpng", "libspng", "");
+    for (const FrameKind& frame : frames) {
+        const std::string k = frame.name + "/";
+        const double png = time(k + "decode/libpng"), spng = time(k + "decode/libspng");
+        const double rec_png = time(k + "recorded/libpng"), rec_spng = time(k + "recorded/libspng");
+        std::printf("%-10s | %8.1f %8.1f %6.2f | %9.1f %9.1f %6.1f%%\n", frame.name.c_str(), png,
+                    spng, ratio(spng, png), rec_png, rec_spng,
+                    rec_png > 0.0 ? 100.0 * (rec_png - rec_spng) / rec_png : 0.0);
+    }
+    std::printf("ratio: libspng's time over libpng's; recorded: decoding, analysis and dock measurement "
+                "of the file;\nsaving: the share of the recorded frame's time that libspng saves over "
+                "libpng (negative: it costs).\n");
 #ifndef PALLET_BENCH_PCL
     std::printf("The point cloud library (Debian's libpcl-dev) was not found when pallet_bench was "
                 "built: its pipeline is not timed.\n");
@@ -408,7 +475,13 @@ int main(int argc, char** argv)
     std::printf("fast == literal on every frame: masks, contours, outcome, report, views\n");
     for (const FrameKind& frame : frames) check_dock(frame);
     std::printf("dock measurement: the truth's pallet, centre within 10 mm, on every frame that shows one\n");
-    for (const FrameKind& frame : frames) register_frame(frame);
+    std::vector<std::string> recorded_paths;
+    for (const FrameKind& frame : frames) {
+        recorded_paths.push_back(recorded_file(frame));
+        check_decoders(frame, recorded_paths.back());
+    }
+    std::printf("decoders: libpng and libspng give every recorded frame's pixels\n");
+    for (std::size_t k = 0; k < frames.size(); ++k) register_frame(frames[k], recorded_paths[k]);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -416,5 +489,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     print_ratios(frames, reporter.cpu_us);
+    for (const std::string& path : recorded_paths) std::filesystem::remove(path);
     return 0;
 }
