@@ -146,7 +146,7 @@ void check_fast_equals_literal(const FrameKind& frame)
 void check_dock(const FrameKind& frame)
 {
     const DockPose dock = measure_dock_pose(frame.depth, analyse_depth_literal(frame.depth));
-    if (!frame.truth.has_pallet) {
+    if (frame.truth.pallets.empty()) {
         if (dock.verdict != DockVerdict::no_pallet) refuse(frame, "the dock measurement finds a pallet");
         return;
     }
@@ -154,7 +154,7 @@ void check_dock(const FrameKind& frame)
         refuse(frame, "the dock measurement finds no pallet");
     }
     if (dock.verdict == DockVerdict::pallet &&
-        !((dock.centre_camera - frame.truth.face_centre).norm() <= 10.0)) {
+        !((dock.centre_camera - frame.truth.pallets.front().faces.front().centre).norm() <= 10.0)) {
         refuse(frame, "the dock measurement's centre is more than 10 mm off");
     }
 }

@@ -111,13 +111,13 @@ Group make_group(const Mount& mount, const Eigen::Matrix3d& local_to_floor,
 std::vector<Group> make_groups(const Scene& scene)
 {
     std::vector<Group> groups;
-    if (scene.pallet) {
+    for (const PalletPlacement& pallet : scene.pallets) {
         std::vector<Part> parts;
-        for (const PalletPart& p : pallet_parts()) {
+        for (const PalletPart& p : pallet_parts(pallet_model_of(pallet))) {
             parts.push_back({{{p.lo.x(), p.lo.y(), p.lo.z()}, {p.hi.x(), p.hi.y(), p.hi.z()}}, p.label});
         }
-        const Eigen::Vector3d origin(scene.pallet->lateral_mm, scene.pallet->distance_mm, 0.0);
-        groups.push_back(make_group(scene.mount, yaw_rotation(scene.pallet->yaw_deg), origin,
+        const Eigen::Vector3d origin(pallet.lateral_mm, pallet.distance_mm, 0.0);
+        groups.push_back(make_group(scene.mount, yaw_rotation(pallet.yaw_deg), origin,
                                     std::move(parts), true));
     }
     for (const Box& box : scene.boxes) {
@@ -203,8 +203,35 @@ struct Hit {
     bool cavity;  // deep inside the pallet's outline
 };
 
-// Nearest surface along camera-frame direction (du, dv, 1); rows[g] holds group g's
+// The ray of camera-frame direction (du, dv, 1) in group g's frame; rows[g] holds group g's
 // dv * axis[1] + axis[2] for the current row.
+Ray group_ray(const Group& group, const std::array<double, 3>& row, double du)
+{
+    const double d[3] = {row[0] + du * group.axis[0][0], row[1] + du * group.axis[0][1],
+                         row[2] + du * group.axis[0][2]};
+    return make_ray(group.origin, d);
+}
+
+// Whether a hit at z-depth t lies deep inside a pallet's outline: more than cavity_depth_mm
+// behind the point where the ray entered a pallet's bounding box, and not beyond its exit (the
+// floor under a pallet is its box's base).
+bool in_cavity(const Scene& scene, const std::vector<Group>& groups,
+               const std::vector<std::array<double, 3>>& rows, double du, cv::Point pixel, double t)
+{
+    const double exit_slack = 1.0;  // mm of z-depth
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        if (!groups[g].is_pallet || !groups[g].screen.contains(pixel)) continue;
+        double t0 = 0.0;
+        double t1 = 0.0;
+        if (!slab(group_ray(groups[g], rows[g], du), groups[g].bound, t0, t1) || t1 <= 0.0) continue;
+        if (t > std::max(t0, 0.0) + scene.sensor.cavity_depth_mm && t <= t1 + exit_slack) return true;
+    }
+    return false;
+}
+
+// Nearest surface along camera-frame direction (du, dv, 1); rows[g] holds group g's
+// dv * axis[1] + axis[2] for the current row. The cavity flag is set only when the sensor loses
+// cavity returns.
 Hit trace(const Scene& scene, const std::vector<Group>& groups,
           const std::vector<std::array<double, 3>>& rows, double floor_dz, double du, cv::Point pixel)
 {
@@ -212,24 +239,16 @@ Hit trace(const Scene& scene, const std::vector<Group>& groups,
     if (scene.floor && floor_dz < 0.0 && scene.mount.height_mm > 0.0) {
         hit = {scene.mount.height_mm / -floor_dz, Label::floor, false};
     }
-    double entry = 0.0;
-    double exit = -1.0;
     for (std::size_t g = 0; g < groups.size(); ++g) {
         const Group& group = groups[g];
         if (!group.screen.contains(pixel)) {
             continue;
         }
-        const double d[3] = {rows[g][0] + du * group.axis[0][0], rows[g][1] + du * group.axis[0][1],
-                             rows[g][2] + du * group.axis[0][2]};
-        const Ray ray = make_ray(group.origin, d);
+        const Ray ray = group_ray(group, rows[g], du);
         double t0 = 0.0;
         double t1 = 0.0;
         if (!slab(ray, group.bound, t0, t1) || t1 <= 0.0 || t0 >= hit.t) {
             continue;
-        }
-        if (group.is_pallet) {
-            entry = std::max(t0, 0.0);
-            exit = t1;
         }
         for (const Part& part : group.parts) {
             if (slab(ray, part.box, t0, t1) && t0 > 0.0 && t0 < hit.t) {
@@ -237,8 +256,9 @@ Hit trace(const Scene& scene, const std::vector<Group>& groups,
             }
         }
     }
-    const double exit_slack = 1.0;  // mm of z-depth: the floor under the pallet is its bound's base
-    hit.cavity = hit.t > entry + scene.sensor.cavity_depth_mm && hit.t <= exit + exit_slack;
+    if (scene.sensor.cavity_no_return && hit.label != Label::none) {
+        hit.cavity = in_cavity(scene, groups, rows, du, pixel, hit.t);
+    }
     return hit;
 }
 
@@ -278,41 +298,85 @@ Eigen::Vector3d pallet_to_floor(const PalletPlacement& pallet, const Eigen::Vect
     return yaw_rotation(pallet.yaw_deg) * point + Eigen::Vector3d(pallet.lateral_mm, pallet.distance_mm, 0.0);
 }
 
+namespace {
+
+// One side of a pallet in its own frame: where its elevation's left end lies, the direction
+// along it to the right (seen from outside), its outward normal, and the elevation it shows.
+struct Side {
+    Eigen::Vector3d left_end;
+    Eigen::Vector3d along;
+    Eigen::Vector3d normal;
+    const PalletType* face;
+};
+
+std::vector<Side> sides_of(const PalletModel& model)
+{
+    const double w = model.front.width_mm;
+    const double d = model.side.width_mm;
+    return {{{-w / 2.0, 0.0, 0.0}, Eigen::Vector3d::UnitX(), -Eigen::Vector3d::UnitY(), &model.front},
+            {{w / 2.0, d, 0.0}, -Eigen::Vector3d::UnitX(), Eigen::Vector3d::UnitY(), &model.front},
+            {{-w / 2.0, d, 0.0}, -Eigen::Vector3d::UnitY(), -Eigen::Vector3d::UnitX(), &model.side},
+            {{w / 2.0, 0.0, 0.0}, Eigen::Vector3d::UnitY(), Eigen::Vector3d::UnitX(), &model.side}};
+}
+
+// The truth of one side: its centre, normal and openings in the camera frame. The back and the
+// left side show their elevation mirrored, so their openings are listed by where they lie.
+FaceTruth face_truth(const Mount& mount, const PalletPlacement& pallet, const Side& side)
+{
+    const PalletType& face = *side.face;
+    const Eigen::Matrix3d to_camera = camera_to_floor(mount).transpose();
+    const Eigen::Matrix3d to_floor = yaw_rotation(pallet.yaw_deg);
+    const auto camera_point = [&](double along, double height) {
+        const Eigen::Vector3d p = side.left_end + along * side.along + height * Eigen::Vector3d::UnitZ();
+        return floor_to_camera(mount, pallet_to_floor(pallet, p));
+    };
+    FaceTruth truth;
+    truth.type = face.name;
+    truth.width_mm = face.width_mm;
+    truth.height_mm = face.height_mm;
+    truth.centre = camera_point(face.width_mm / 2.0, face.height_mm / 2.0);
+    truth.normal = to_camera * (to_floor * side.normal);
+    const Eigen::Vector3d n = to_floor * side.normal;
+    truth.yaw_deg = std::atan2(n.x(), -n.y()) * (180.0 / std::acos(-1.0));
+    for (const FaceRect& o : face.openings) {
+        truth.opening_centres.push_back(
+            camera_point((o.left_mm + o.right_mm) / 2.0, (o.bottom_mm + o.top_mm) / 2.0));
+    }
+    return truth;
+}
+
+}  // namespace
+
 Truth truth_of(const Scene& scene)
 {
     Truth truth;
     truth.mount = scene.mount;
     const Eigen::Matrix3d to_camera = camera_to_floor(scene.mount).transpose();
     truth.floor_normal = to_camera * Eigen::Vector3d::UnitZ();
-    if (!scene.pallet) {
-        return truth;
-    }
-    const PalletPlacement& pallet = *scene.pallet;
-    truth.has_pallet = true;
-    truth.pallet = pallet;
-    struct Side {
-        Eigen::Vector3d centre;
-        Eigen::Vector3d normal;
-        double width_mm;
-    };
-    const Side sides[4] = {{{0.0, 0.0, 72.0}, -Eigen::Vector3d::UnitY(), 1200.0},
-                           {{0.0, 800.0, 72.0}, Eigen::Vector3d::UnitY(), 1200.0},
-                           {{-600.0, 400.0, 72.0}, -Eigen::Vector3d::UnitX(), 800.0},
-                           {{600.0, 400.0, 72.0}, Eigen::Vector3d::UnitX(), 800.0}};
-    const Eigen::Matrix3d to_floor = yaw_rotation(pallet.yaw_deg);
-    const Eigen::Vector3d camera_in_pallet =
-        to_floor.transpose() * (Eigen::Vector3d(0.0, 0.0, scene.mount.height_mm) -
-                                Eigen::Vector3d(pallet.lateral_mm, pallet.distance_mm, 0.0));
-    const Eigen::Vector3d towards_camera = camera_in_pallet - Eigen::Vector3d(0.0, 400.0, 72.0);
-    const Side* facing = &sides[0];
-    for (const Side& side : sides) {
-        if (side.normal.dot(towards_camera) > facing->normal.dot(towards_camera)) {
-            facing = &side;
+    for (const PalletPlacement& pallet : scene.pallets) {
+        const PalletModel& model = pallet_model_of(pallet);
+        const Eigen::Matrix3d to_floor = yaw_rotation(pallet.yaw_deg);
+        const Eigen::Vector3d camera_in_pallet =
+            to_floor.transpose() * (Eigen::Vector3d(0.0, 0.0, scene.mount.height_mm) -
+                                    Eigen::Vector3d(pallet.lateral_mm, pallet.distance_mm, 0.0));
+        const Eigen::Vector3d middle(0.0, model.side.width_mm / 2.0, model.front.height_mm / 2.0);
+        const Eigen::Vector3d towards_camera = camera_in_pallet - middle;
+        // The sides the camera sees, the one that faces it most squarely first.
+        std::vector<std::pair<double, Side>> seen;
+        for (const Side& side : sides_of(model)) {
+            const Eigen::Vector3d centre = side.left_end + side.along * (side.face->width_mm / 2.0) +
+                                           Eigen::Vector3d(0.0, 0.0, model.front.height_mm / 2.0);
+            if (side.normal.dot(camera_in_pallet - centre) > 0.0) {
+                seen.emplace_back(side.normal.dot(towards_camera), side);
+            }
         }
+        std::stable_sort(seen.begin(), seen.end(),
+                         [](const auto& a, const auto& b) { return a.first > b.first; });
+        PalletTruth one;
+        one.placement = pallet;
+        for (const auto& [facing, side] : seen) one.faces.push_back(face_truth(scene.mount, pallet, side));
+        truth.pallets.push_back(std::move(one));
     }
-    truth.face_centre = floor_to_camera(scene.mount, pallet_to_floor(pallet, facing->centre));
-    truth.face_normal = to_camera * (to_floor * facing->normal);
-    truth.face_width_mm = facing->width_mm;
     return truth;
 }
 

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include <Eigen/Core>
 #include <opencv2/core.hpp>
@@ -11,16 +13,31 @@
 
 namespace sim {
 
+// One side of a pallet that the camera sees. Vectors are in the camera frame, mm.
+struct FaceTruth {
+    std::string type;                                        // its pallet type; empty for none
+    Eigen::Vector3d centre = Eigen::Vector3d::Zero();        // the middle, half its height up
+    Eigen::Vector3d normal = Eigen::Vector3d::Zero();        // unit, outward from the pallet
+    double width_mm = 0.0;
+    double height_mm = 0.0;
+    double yaw_deg = 0.0;    // about the vertical, floor frame: 0 square on to the camera's
+                             // forward axis, > 0 its right end farther (counter-clockwise from above)
+    std::vector<Eigen::Vector3d> opening_centres;            // the middle of each fork opening,
+                                                             // left to right as seen from outside
+};
+
+struct PalletTruth {
+    PalletPlacement placement;                               // as placed (floor frame)
+    std::vector<FaceTruth> faces;                            // the sides turned to the camera, the
+                                                             // most squarely turned first (at most 2)
+};
+
 // What the renderer knows about a frame. Vectors are in the camera frame, mm.
 struct Truth {
     Mount mount;
     Eigen::Vector3d floor_normal = Eigen::Vector3d::Zero();  // unit, pointing up: a floor point p
                                                              // has floor_normal.dot(p) == -height
-    bool has_pallet = false;
-    PalletPlacement pallet;                                  // as placed (floor frame)
-    Eigen::Vector3d face_centre = Eigen::Vector3d::Zero();   // middle of the face towards the camera
-    Eigen::Vector3d face_normal = Eigen::Vector3d::Zero();   // unit, outward from the pallet
-    double face_width_mm = 0.0;                              // 1200 or 800: which side faces us
+    std::vector<PalletTruth> pallets;                        // in the scene's order
 };
 
 struct Frame {

@@ -1,6 +1,8 @@
 #include "sim/scene.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace sim {
 
@@ -11,10 +13,46 @@ double radians(double deg)
     return deg * (std::acos(-1.0) / 180.0);
 }
 
-// Columns and rows of the pallet's 3 x 3 blocks, as [lo, hi] ranges (mm, pallet frame).
-constexpr double column_lo[3] = {-600.0, -72.5, 455.0};   // 145 mm wide each
-constexpr double row_lo[3] = {0.0, 327.5, 655.0};         // 145 mm deep each
-constexpr double block_side = 145.0;
+// The spans along a face that its parts cover at height z (bottom < z < top), left to right, with
+// their kinds; parts that touch or overlap are kept apart (each becomes its own box).
+struct Span {
+    double lo, hi;
+    FacePartKind kind;
+};
+
+std::vector<Span> spans_at(const PalletType& face, double z)
+{
+    std::vector<Span> spans;
+    for (const FacePart& p : face.parts) {
+        if (p.rect.bottom_mm < z && z < p.rect.top_mm) spans.push_back({p.rect.left_mm, p.rect.right_mm, p.kind});
+    }
+    std::stable_sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.lo < b.lo; });
+    return spans;
+}
+
+bool same_spans(const std::vector<Span>& a, const std::vector<Span>& b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        if (a[k].lo != b[k].lo || a[k].hi != b[k].hi || a[k].kind != b[k].kind) return false;
+    }
+    return true;
+}
+
+// Every height where a part of either face begins or ends, from the floor up.
+std::vector<double> layer_bounds(const PalletModel& model)
+{
+    std::vector<double> bounds;
+    for (const PalletType* face : {&model.front, &model.side}) {
+        for (const FacePart& p : face->parts) {
+            bounds.push_back(p.rect.bottom_mm);
+            bounds.push_back(p.rect.top_mm);
+        }
+    }
+    std::sort(bounds.begin(), bounds.end());
+    bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
+    return bounds;
+}
 
 }  // namespace
 
@@ -32,29 +70,42 @@ Sensor exact_sensor()
     return sensor;
 }
 
-std::vector<PalletPart> pallet_parts()
+std::vector<PalletPart> pallet_parts(const PalletModel& model)
 {
+    const double half_width = model.front.width_mm / 2.0;
+    const std::vector<double> bounds = layer_bounds(model);
     std::vector<PalletPart> parts;
-    parts.reserve(20);
-    for (const double x : column_lo) {  // bottom boards, front to back under each block column
-        parts.push_back({{x, 0.0, 0.0}, {x + block_side, 800.0, 22.0}, Label::pallet_board});
-    }
-    for (const double x : column_lo) {
-        for (const double y : row_lo) {
-            parts.push_back({{x, y, 22.0}, {x + block_side, y + block_side, 100.0}, Label::pallet_block});
+    for (std::size_t k = 0; k + 1 < bounds.size();) {
+        // A layer reaches up as far as both faces keep the same spans.
+        const double z = (bounds[k] + bounds[k + 1]) / 2.0;
+        const std::vector<Span> front = spans_at(model.front, z);
+        const std::vector<Span> side = spans_at(model.side, z);
+        std::size_t top = k + 1;
+        while (top + 1 < bounds.size()) {
+            const double above = (bounds[top] + bounds[top + 1]) / 2.0;
+            if (!same_spans(front, spans_at(model.front, above)) || !same_spans(side, spans_at(model.side, above))) {
+                break;
+            }
+            ++top;
         }
-    }
-    for (const double y : row_lo) {  // stringer boards across the blocks: the fork openings' top
-        parts.push_back({{-600.0, y, 100.0}, {600.0, y + block_side, 122.0}, Label::pallet_board});
-    }
-    // Top deck: 145, 100, 145, 100, 145 mm boards with 141.25 mm gaps.
-    const double deck_lo[5] = {-600.0, -313.75, -72.5, 213.75, 455.0};
-    const double deck_width[5] = {145.0, 100.0, 145.0, 100.0, 145.0};
-    for (int i = 0; i < 5; ++i) {
-        parts.push_back({{deck_lo[i], 0.0, 122.0}, {deck_lo[i] + deck_width[i], 800.0, 144.0},
-                         Label::pallet_board});
+        for (const Span& across : front) {
+            for (const Span& along : side) {
+                const bool block = across.kind == FacePartKind::block && along.kind == FacePartKind::block;
+                parts.push_back({{across.lo - half_width, along.lo, bounds[k]},
+                                 {across.hi - half_width, along.hi, bounds[top]},
+                                 block ? Label::pallet_block : Label::pallet_board});
+            }
+        }
+        k = top;
     }
     return parts;
+}
+
+const PalletModel& pallet_model_of(const PalletPlacement& placement)
+{
+    const PalletModel* model = find_pallet_model(placement.model);
+    if (model == nullptr) throw std::invalid_argument("unknown pallet model: " + placement.model);
+    return *model;
 }
 
 Scene floor_scene(const Mount& mount)
@@ -67,14 +118,14 @@ Scene floor_scene(const Mount& mount)
 Scene pallet_scene(double distance_mm, double lateral_mm, double yaw_deg)
 {
     Scene scene;
-    scene.pallet = PalletPlacement{distance_mm, lateral_mm, yaw_deg};
+    scene.pallets.push_back(PalletPlacement{distance_mm, lateral_mm, yaw_deg});
     return scene;
 }
 
 Scene warehouse_scene()
 {
     Scene scene = pallet_scene(1500.0);
-    scene.boxes.push_back(load_on_pallet(*scene.pallet, {1150.0, 750.0, 900.0}));
+    scene.boxes.push_back(load_on_pallet(scene.pallets.front(), {1150.0, 750.0, 900.0}));
     Box clutter;  // beside the pallet, outside the analysis's lateral band
     clutter.centre = {1100.0, 1800.0, 250.0};
     clutter.size = {600.0, 600.0, 500.0};
@@ -94,10 +145,11 @@ Box load_on_pallet(const PalletPlacement& pallet, const Eigen::Vector3d& size)
     const double yaw = radians(pallet.yaw_deg);
     const double c = std::cos(yaw);
     const double s = std::sin(yaw);
-    const double deck_middle_y = 400.0;  // the load's centre above the deck's centre
+    const PalletModel& model = pallet_model_of(pallet);
+    const double deck_middle_y = model.side.width_mm / 2.0;  // the load's centre above the deck's
     Box load;
     load.centre = {pallet.lateral_mm - s * deck_middle_y, pallet.distance_mm + c * deck_middle_y,
-                   144.0 + size.z() / 2.0};
+                   model.front.height_mm + size.z() / 2.0};
     load.size = size;
     load.yaw_deg = pallet.yaw_deg;
     load.label = Label::load;

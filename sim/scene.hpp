@@ -1,17 +1,19 @@
 // A scene for the simulated depth camera: the camera mount, the sensor's imperfections, a floor,
-// at most one pallet and any number of boxes (loads, clutter, walls, raised platforms).
+// any number of pallets and any number of boxes (loads, clutter, walls, racks, raised platforms).
 //
 // Floor frame (mm): origin on the floor straight below the camera, X to the right, Y forward,
 // Z up. Camera frame (mm): x right, y down, z along the optical axis, as in depth_to_point.
-// Pallet frame (mm): origin at the middle of the bottom edge of the pallet's front (1200 mm)
-// face, x along that face to the right, y into the pallet (0..800), z up (0..144).
+// Pallet frame (mm): origin at the middle of the bottom edge of the pallet's front face, x along
+// that face to the right, y into the pallet (0 to its depth), z up (0 to its height).
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <string>
 #include <vector>
 
 #include <Eigen/Core>
+
+#include "common/pallet_types.hpp"
 
 namespace sim {
 
@@ -58,13 +60,15 @@ struct Sensor {
 // No noise, no dropouts, no cavity loss: the depth is the geometry rounded to whole mm.
 Sensor exact_sensor();
 
-// Where the pallet stands: its front face's middle is distance_mm ahead of the camera and
+// Where a pallet stands: its front face's middle is distance_mm ahead of the camera and
 // lateral_mm to its right (floor frame); yaw_deg turns it about the vertical through that point,
-// counter-clockwise seen from above (so yaw > 0 moves its right end away from the camera).
+// counter-clockwise seen from above (so yaw > 0 moves its right end away from the camera). model
+// names one of builtin_pallet_models() (common/pallet_types.hpp).
 struct PalletPlacement {
     double distance_mm = 1500.0;
     double lateral_mm = 0.0;
     double yaw_deg = 0.0;
+    std::string model = "block_1200x800";
 };
 
 // A box resting anywhere: centre and size in mm (floor frame), turned by yaw_deg about the
@@ -80,7 +84,7 @@ struct Scene {
     Mount mount;
     Sensor sensor;
     bool floor = true;
-    std::optional<PalletPlacement> pallet;
+    std::vector<PalletPlacement> pallets;
     std::vector<Box> boxes;
 };
 
@@ -91,11 +95,17 @@ struct PalletPart {
     Label label;
 };
 
-// The block pallet, 1200 x 800 x 144 mm: three bottom boards (22 mm) running front to back under
-// the block columns, 3 x 3 blocks (145 mm wide, 78 mm high), three stringer boards (22 mm) across
-// the blocks and five top deck boards (22 mm) front to back. Its front face shows three block
-// columns and two fork openings 382.5 mm wide and 100 mm high.
-std::vector<PalletPart> pallet_parts();
+// The boxes of a pallet model, layer by layer from the floor up, each layer's boxes by the front
+// face's parts from left to right and, within them, the side face's from front to back: where
+// both elevations are solid. A box is a block when both parts are blocks, else a board. The
+// 1200 x 800 block pallet gives three bottom boards (22 mm) running front to back under the block
+// columns, 3 x 3 blocks (145 mm wide, 78 mm high), three stringer boards (22 mm) across the blocks
+// and five top deck boards (22 mm) front to back; its front face shows three block columns and two
+// fork openings 382.5 mm wide and 100 mm high.
+std::vector<PalletPart> pallet_parts(const PalletModel& model);
+
+// The built-in model a placement names; throws std::invalid_argument for an unknown name.
+const PalletModel& pallet_model_of(const PalletPlacement& placement);
 
 // Builders of ready-made scenes; all use the default sensor unless said otherwise.
 Scene floor_scene(const Mount& mount = default_mount());

@@ -71,7 +71,7 @@ Scene with_pallet(double distance_mm, double lateral_mm, double yaw_deg)
 {
     Scene scene;
     scene.sensor = everyday_sensor();
-    scene.pallet = PalletPlacement{distance_mm, lateral_mm, yaw_deg};
+    scene.pallets.push_back(PalletPlacement{distance_mm, lateral_mm, yaw_deg});
     return scene;
 }
 
@@ -131,7 +131,7 @@ Scene noisy_scene(std::uint64_t p)
 Scene clutter_scene(std::uint64_t p)
 {
     Scene scene = with_pallet(1400.0 + 20.0 * wave(p, 300), 0.0, 5.0 * wave(p, 200));
-    scene.boxes.push_back(load_on_pallet(*scene.pallet, {1100.0, 700.0, 800.0}));
+    scene.boxes.push_back(load_on_pallet(scene.pallets.front(), {1100.0, 700.0, 800.0}));
     Box left;
     left.centre = {-1350.0, 1500.0, 300.0};
     left.size = {600.0, 600.0, 600.0};

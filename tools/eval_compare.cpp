@@ -57,19 +57,26 @@ ReportedAngles angles_for_normal(const Eigen::Vector3d& normal)
     return angles_of(rotation_onto_z(plane));
 }
 
+const sim::FaceTruth* primary_face(const sim::Truth& truth)
+{
+    if (truth.pallets.empty() || truth.pallets.front().faces.empty()) return nullptr;
+    return &truth.pallets.front().faces.front();
+}
+
 bool centre_pixel_on_face(const cv::Point& pixel, const sim::Frame& frame)
 {
     const cv::Rect image(0, 0, frame.depth.cols, frame.depth.rows);
-    if (!image.contains(pixel) || !frame.truth.has_pallet) return false;
+    const sim::FaceTruth* face = primary_face(frame.truth);
+    if (!image.contains(pixel) || face == nullptr) return false;
     const auto label = static_cast<sim::Label>(frame.labels.at<std::uint8_t>(pixel.y, pixel.x));
     if (label != sim::Label::pallet_block && label != sim::Label::pallet_board) return false;
     const std::uint16_t depth = frame.depth.at<std::uint16_t>(pixel.y, pixel.x);
     if (depth == 0) return false;
     const Eigen::Vector3d ray = sim::pixel_ray(pixel.y, pixel.x);  // z = 1: t is a z-depth
-    const Eigen::Vector3d& n = frame.truth.face_normal;
+    const Eigen::Vector3d& n = face->normal;
     const double along = n.dot(ray);
     if (std::abs(along) < 1e-9) return false;  // ray parallel to the face
-    const double plane_depth = n.dot(frame.truth.face_centre) / along;
+    const double plane_depth = n.dot(face->centre) / along;
     return std::abs(static_cast<double>(depth) - plane_depth) <= 30.0;
 }
 
@@ -79,12 +86,12 @@ SceneComparison compare_with_truth(const FrameAnalysis& analysis, const sim::Fra
     c.outcome = analysis.outcome;
     if (analysis.outcome == PalletOutcome::no_contour) return c;
     c.face_width_px = analysis.pose.bounding_rect.width;
-    if (analysis.outcome != PalletOutcome::pallet_found || !frame.truth.has_pallet) return c;
+    const sim::FaceTruth* face = primary_face(frame.truth);
+    if (analysis.outcome != PalletOutcome::pallet_found || face == nullptr) return c;
 
     const PalletPose& pose = analysis.pose;
-    const sim::Truth& truth = frame.truth;
     c.face_point_count = pose.face_point_count;
-    c.true_centre = truth.face_centre;
+    c.true_centre = face->centre;
     c.reported_centre = {pose.centre_point.x, pose.centre_point.y, pose.centre_point.z};
     c.centre_error = c.reported_centre - c.true_centre;
     c.centre_error_norm = c.centre_error.norm();
@@ -96,12 +103,13 @@ SceneComparison compare_with_truth(const FrameAnalysis& analysis, const sim::Fra
     // R's last row is the fitted plane's unit normal, (a, b, -1) scaled: it points towards the
     // camera, as does the outward normal of the face that the camera sees.
     const Eigen::Vector3d fitted_normal = pose.rotation.row(2).transpose();
-    c.normal_error_deg = angle_between_deg(fitted_normal, truth.face_normal);
+    c.normal_error_deg = angle_between_deg(fitted_normal, face->normal);
 
     c.reported = {pose.angles.yaw_deg, pose.angles.pitch_deg, pose.angles.roll_deg, pose.euler_deg};
-    c.expected = angles_for_normal(truth.face_normal);
+    c.expected = angles_for_normal(face->normal);
     c.error = difference(c.reported, c.expected);
-    c.yaw_line_vs_pallet_deg = wrap_deg(pose.angles.yaw_deg - truth.pallet.yaw_deg);
+    c.yaw_line_vs_pallet_deg =
+        wrap_deg(pose.angles.yaw_deg - frame.truth.pallets.front().placement.yaw_deg);
     return c;
 }
 
@@ -152,28 +160,23 @@ DockComparison compare_dock_with_truth(const DockPose& dock, const FrameAnalysis
         c.camera_height_error_mm = dock.floor.camera_height_mm - truth.mount.height_mm;
         c.camera_tilt_error_deg = dock.floor.camera_tilt_deg - truth.mount.pitch_deg;
     }
-    if (!truth.has_pallet || !dock.face_found) return c;
+    const sim::FaceTruth* face = primary_face(truth);
+    if (face == nullptr || !dock.face_found) return c;
 
     const Eigen::Matrix3d to_floor = sim::camera_to_floor(truth.mount);
-    const Eigen::Vector3d true_normal = to_floor * truth.face_normal;  // outward, floor frame
-    const Eigen::Vector3d true_centre = truth_floor_point(truth, truth.face_centre);
+    const Eigen::Vector3d true_normal = to_floor * face->normal;  // outward, floor frame
+    const Eigen::Vector3d true_centre = truth_floor_point(truth, face->centre);
     const double true_yaw = degrees(std::atan2(true_normal.x(), -true_normal.y()));
     c.yaw_error_deg = wrap_deg(dock.yaw_deg - true_yaw);
-    c.normal_error_deg = angle_between_deg(dock.face_normal_camera, truth.face_normal);
+    c.normal_error_deg = angle_between_deg(dock.face_normal_camera, face->normal);
     const Eigen::Vector2d n2 = true_normal.head<2>().normalized();
     c.distance_error_mm = dock.face_distance_mm - (-n2.dot(true_centre.head<2>()));
-    c.width_error_mm = dock.width_mm - truth.face_width_mm;
-    c.centre_error = dock.centre_camera - truth.face_centre;
+    c.width_error_mm = dock.width_mm - face->width_mm;
+    c.centre_error = dock.centre_camera - face->centre;
     c.centre_error_floor = dock.centre_floor - true_centre;
-    // The pockets of the 1200 mm front face: 263.75 mm either side of its middle, 50 mm up.
-    const Eigen::Vector3d pallet_front = sim::pallet_to_floor(truth.pallet, {0.0, -1.0, 0.0}) -
-                                         sim::pallet_to_floor(truth.pallet, {0.0, 0.0, 0.0});
-    const bool front_face = truth.face_width_mm == 1200.0 && true_normal.dot(pallet_front) > 0.99;
-    if (front_face && dock.pockets.size() == 2) {
-        for (int k = 0; k < 2; ++k) {
-            const Eigen::Vector3d pocket = sim::floor_to_camera(
-                truth.mount, sim::pallet_to_floor(truth.pallet, {k == 0 ? -263.75 : 263.75, 0.0, 50.0}));
-            c.pocket_error_mm[k] = (dock.pockets[static_cast<std::size_t>(k)].centre_camera - pocket).norm();
+    if (dock.pockets.size() == 2 && face->opening_centres.size() == 2) {
+        for (std::size_t k = 0; k < 2; ++k) {
+            c.pocket_error_mm[k] = (dock.pockets[k].centre_camera - face->opening_centres[k]).norm();
         }
     }
     return c;

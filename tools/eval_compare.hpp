@@ -46,6 +46,9 @@ struct SceneComparison {
     double yaw_line_vs_pallet_deg = NAN;       // yaw line - pallet yaw, wrapped
 };
 
+// The face of the scene's first pallet that the camera sees most squarely; null without one.
+const sim::FaceTruth* primary_face(const sim::Truth& truth);
+
 // The centre pixel lies on the face when its label is a pallet part and its measured depth is
 // within 30 mm of the depth at which its ray meets the true face plane: the label alone would
 // also accept the blocks deep inside the fork openings. A pixel with no return is a miss.

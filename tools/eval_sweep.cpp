@@ -153,7 +153,7 @@ sim::Scene make_scene(const SceneParams& p)
     scene.sensor.noise_k_per_mm = standard.noise_k_per_mm * p.noise_level;
     scene.sensor.dropout_rate = std::min(1.0, standard.dropout_rate * p.noise_level);
     scene.sensor.cavity_no_return = p.cavity_no_return;
-    if (p.empty_index >= 0) scene.pallet.reset();
+    if (p.empty_index >= 0) scene.pallets.clear();
     return scene;
 }
 

@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/depth_intake.hpp"
+#include "common/portable_math.hpp"
 
 namespace {
 
@@ -25,38 +26,6 @@ std::uint64_t next_random(std::uint64_t& state)
 std::size_t random_index(std::uint64_t& state, std::size_t count)
 {
     return static_cast<std::size_t>(next_random(state) % count);  // bias below 1e-15
-}
-
-double degrees(double rad)
-{
-    return rad * (180.0 / std::acos(-1.0));  // the quotient is folded at compile time
-}
-
-// atan2 from +, -, *, / and sqrt alone, which every processor rounds alike; the library's atan2
-// may run another code path on a processor with other instructions and differ in the last bit.
-// Within 5e-16 rad of the library's.
-double portable_atan2(double y, double x)
-{
-    const double pi = 3.14159265358979323846;
-    if (std::isnan(x) || std::isnan(y)) return NAN;
-    if (x == 0.0 && y == 0.0) return 0.0;
-    const double ax = std::abs(x);
-    const double ay = std::abs(y);
-    const bool steep = ay > ax;
-    double t = steep ? ax / ay : ay / ax;  // 0..1
-    double base = 0.0;
-    if (t > 0.2679491924311227) {  // tan 15 degrees: atan t = 30 degrees + atan of this
-        const double sqrt3 = 1.7320508075688772;
-        t = (t * sqrt3 - 1.0) / (sqrt3 + t);
-        base = pi / 6.0;
-    }
-    const double t2 = t * t;  // |t| <= tan 15 degrees: 15 terms of the series leave 1e-19
-    double sum = 0.0;
-    for (int k = 14; k >= 0; --k) sum = sum * t2 + (k % 2 == 0 ? 1.0 : -1.0) / (2.0 * k + 1.0);
-    double angle = base + t * sum;
-    if (steep) angle = pi / 2.0 - angle;
-    if (x < 0.0) angle = pi - angle;
-    return y < 0.0 ? -angle : angle;
 }
 
 // Camera-frame direction of a pixel with unit z-depth: depth d gives the point d times it.

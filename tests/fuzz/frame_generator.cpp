@@ -35,8 +35,8 @@ sim::Scene scene_from(ByteReader& in)
     scene.sensor.cavity_no_return = (sensor & 4) != 0;
     scene.floor = (sensor & 8) == 0;
     if ((sensor & 16) == 0)
-        scene.pallet = sim::PalletPlacement{in.between(300.0, 4000.0), in.between(-1500.0, 1500.0),
-                                            in.between(-90.0, 90.0)};
+        scene.pallets = {sim::PalletPlacement{in.between(300.0, 4000.0), in.between(-1500.0, 1500.0),
+                                              in.between(-90.0, 90.0)}};
     const int boxes = in.index(6);
     for (int k = 0; k < boxes; ++k) {
         sim::Box box;

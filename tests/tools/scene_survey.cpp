@@ -44,9 +44,9 @@ Survey survey(const std::string& name, std::uint64_t step)
         result.render_ms_max = std::max(result.render_ms_max, ms);
         const FrameAnalysis analysis = analyse_depth(frame.depth, workspace);
         ++result.counts[static_cast<int>(analysis.outcome)];
-        if (analysis.outcome == PalletOutcome::pallet_found && frame.truth.has_pallet &&
-            std::abs(analysis.pose.centre_point.x - frame.truth.face_centre.x()) < 150.0 &&
-            std::abs(analysis.pose.centre_point.z - frame.truth.face_centre.z()) < 150.0) {
+        if (analysis.outcome == PalletOutcome::pallet_found && !frame.truth.pallets.empty() &&
+            std::abs(analysis.pose.centre_point.x - frame.truth.pallets[0].faces[0].centre.x()) < 150.0 &&
+            std::abs(analysis.pose.centre_point.z - frame.truth.pallets[0].faces[0].centre.z()) < 150.0) {
             ++result.on_pallet;
         }
         ++result.frames;

@@ -37,7 +37,7 @@ Eigen::Vector3d floor_point(const sim::Truth& truth, const Eigen::Vector3d& came
 Eigen::Vector3d true_pocket(const sim::Truth& truth, int side)
 {
     return sim::floor_to_camera(truth.mount,
-                                sim::pallet_to_floor(truth.pallet, {side * 263.75, 0.0, 50.0}));
+                                sim::pallet_to_floor(truth.pallets[0].placement, {side * 263.75, 0.0, 50.0}));
 }
 
 void expect_near3(const Eigen::Vector3d& measured, const Eigen::Vector3d& truth, double tolerance,
@@ -105,8 +105,8 @@ TEST(DockPose, SquareOnPalletMatchesTheTruthInBothFrames)
     EXPECT_NEAR(dock.face_tilt_deg, 0.0, 0.5);
     EXPECT_NEAR(dock.width_mm, 1200.0, 4.0);
     EXPECT_NEAR(dock.face_height_mm, 144.0, 4.0);
-    EXPECT_LT(std::acos(dock.face_normal_camera.dot(frame.truth.face_normal)), 0.1 * deg);
-    expect_near3(dock.centre_camera, frame.truth.face_centre, 3.0, "centre, camera frame");
+    EXPECT_LT(std::acos(dock.face_normal_camera.dot(frame.truth.pallets[0].faces[0].normal)), 0.1 * deg);
+    expect_near3(dock.centre_camera, frame.truth.pallets[0].faces[0].centre, 3.0, "centre, camera frame");
     expect_near3(dock.centre_floor, {0.0, 1500.0, 72.0}, 3.0, "centre, floor frame");
     expect_near3(dock.left_edge_floor, {-600.0, 1500.0, dock.centre_floor.z()}, 3.0, "left edge");
     expect_near3(dock.right_edge_floor, {600.0, 1500.0, dock.centre_floor.z()}, 3.0, "right edge");
@@ -139,9 +139,9 @@ TEST(DockPose, TurnAndOffsetKeepTheirSignsAndFrames)
             EXPECT_LT(dock.left_edge_floor.x(), dock.right_edge_floor.x());
             EXPECT_LT(dock.face_normal_camera.z(), 0.0);  // towards the camera
             EXPECT_EQ(dock.face_normal_camera.x() > 0.0, yaw > 0.0);
-            EXPECT_LT(std::acos(dock.face_normal_camera.dot(frame.truth.face_normal)), 0.5 * deg);
-            expect_near3(dock.centre_camera, frame.truth.face_centre, 6.0, "centre, camera frame");
-            expect_near3(dock.centre_floor, floor_point(frame.truth, frame.truth.face_centre), 6.0,
+            EXPECT_LT(std::acos(dock.face_normal_camera.dot(frame.truth.pallets[0].faces[0].normal)), 0.5 * deg);
+            expect_near3(dock.centre_camera, frame.truth.pallets[0].faces[0].centre, 6.0, "centre, camera frame");
+            expect_near3(dock.centre_floor, floor_point(frame.truth, frame.truth.pallets[0].faces[0].centre), 6.0,
                          "centre, floor frame");
             EXPECT_NEAR(dock.centre_floor.x(), lateral, 6.0);
             EXPECT_NEAR(dock.width_mm, 1200.0, 10.0);
@@ -172,7 +172,7 @@ TEST(DockPose, FacesCutOffByTheBandOrTheImageAreMeasuredWhole)
     EXPECT_TRUE(std::isnan(half.width_mm));
     EXPECT_NE(std::isnan(half.left_edge_floor.x()), std::isnan(half.right_edge_floor.x()));
     EXPECT_TRUE(std::isnan(half.left_edge_camera.x()) == std::isnan(half.left_edge_floor.x()));
-    expect_near3(half.centre_camera, cut.truth.face_centre, 5.0, "centre of a face cut off");
+    expect_near3(half.centre_camera, cut.truth.pallets[0].faces[0].centre, 5.0, "centre of a face cut off");
     EXPECT_NEAR(half.yaw_deg, -20.0, 0.3);
 }
 
@@ -187,7 +187,7 @@ TEST(DockPose, ClutterAndALoadLeaveTheFaceAlone)
             SCOPED_TRACE("render " + std::to_string(render_seed) + " seed " + std::to_string(seed));
             const DockPose dock = measure_dock_pose(frame.depth, analysis, seed);
             ASSERT_EQ(dock.verdict, DockVerdict::pallet) << dock_reason_name(dock.reason);
-            expect_near3(dock.centre_camera, frame.truth.face_centre, 3.0, "centre");
+            expect_near3(dock.centre_camera, frame.truth.pallets[0].faces[0].centre, 3.0, "centre");
             EXPECT_NEAR(dock.face_height_mm, 144.0, 4.0);
             EXPECT_LT(dock.face_residual_mm, 4.0);
             EXPECT_NEAR(dock.yaw_deg, 0.0, 0.1);
@@ -222,7 +222,7 @@ TEST(DockPose, FloorTakenForAPalletIsNoPallet)
         const sim::Frame frame = sim::render_scene_frame("noisy", n);
         const DockPose dock = measure_dock_pose(frame.depth, analysed(frame.depth));
         if (dock.verdict == DockVerdict::pallet) {
-            expect_near3(dock.centre_camera, frame.truth.face_centre, 15.0, "noisy scene centre");
+            expect_near3(dock.centre_camera, frame.truth.pallets[0].faces[0].centre, 15.0, "noisy scene centre");
         }
     }
 }

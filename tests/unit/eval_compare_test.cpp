@@ -67,7 +67,7 @@ TEST(AnglesForNormal, MatchesTheAnalysisRuleAndTheFaceGeometry)
         for (const double theta : {4.0, 6.0, 8.0}) {
             sim::Scene scene = sim::pallet_scene(1500.0, 0.0, psi);
             scene.mount.pitch_deg = theta;
-            const ReportedAngles expected = angles_for_normal(sim::truth_of(scene).face_normal);
+            const ReportedAngles expected = angles_for_normal(sim::truth_of(scene).pallets[0].faces[0].normal);
             EXPECT_NEAR(expected.pitch_deg, -psi, 1e-9) << psi << " " << theta;
             EXPECT_NEAR(expected.roll_deg, theta - 180.0, 1e-9) << psi << " " << theta;
         }
@@ -101,7 +101,7 @@ TEST(CompareWithTruth, ErrorColumnsShowAKnownShiftOfTheTruth)
     // Move the true centre by a known offset: the error moves by minus that offset.
     sim::Frame shifted = frame;
     const Eigen::Vector3d offset(12.0, -25.0, 40.0);
-    shifted.truth.face_centre += offset;
+    shifted.truth.pallets[0].faces[0].centre += offset;
     const SceneComparison moved = compare_with_truth(analysis, shifted);
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(moved.centre_error(k), base.centre_error(k) - offset(k), 1e-9);
     EXPECT_NEAR(moved.centre_error_norm, moved.centre_error.norm(), 1e-9);
@@ -109,7 +109,7 @@ TEST(CompareWithTruth, ErrorColumnsShowAKnownShiftOfTheTruth)
     // A truth normal equal to the fitted one: no normal error and no angle error.
     sim::Frame same = frame;
     const Eigen::Vector3d fitted = analysis.pose.rotation.row(2).transpose();
-    same.truth.face_normal = fitted;
+    same.truth.pallets[0].faces[0].normal = fitted;
     const SceneComparison exact = compare_with_truth(analysis, same);
     EXPECT_NEAR(exact.normal_error_deg, 0.0, 1e-5);
     EXPECT_NEAR(exact.error.yaw_deg, 0.0, 1e-6);
@@ -118,12 +118,12 @@ TEST(CompareWithTruth, ErrorColumnsShowAKnownShiftOfTheTruth)
 
     // The same normal turned by 7 degrees about any axis across it: 7 degrees of normal error.
     const Eigen::Vector3d across = fitted.unitOrthogonal();
-    same.truth.face_normal = Eigen::AngleAxisd(7.0 * rad, across) * fitted;
+    same.truth.pallets[0].faces[0].normal = Eigen::AngleAxisd(7.0 * rad, across) * fitted;
     EXPECT_NEAR(compare_with_truth(analysis, same).normal_error_deg, 7.0, 1e-6);
 
     // The yaw line against the pallet yaw is the plain wrapped difference.
     sim::Frame turned = frame;
-    turned.truth.pallet.yaw_deg = analysis.pose.angles.yaw_deg + 200.0;
+    turned.truth.pallets[0].placement.yaw_deg = analysis.pose.angles.yaw_deg + 200.0;
     EXPECT_NEAR(compare_with_truth(analysis, turned).yaw_line_vs_pallet_deg, 160.0, 1e-9);
 }
 
@@ -152,7 +152,7 @@ TEST(CentrePixelOnFace, NeedsPalletLabelAndDepthOnTheFacePlane)
     SceneParams p = square_on_at_1250();
     p.noise_level = 0.0;  // no dropout at the pixels below
     const sim::Frame frame = render_params(p);
-    const cv::Point2d centre = sim::project(frame.truth.face_centre);
+    const cv::Point2d centre = sim::project(frame.truth.pallets[0].faces[0].centre);
     const cv::Point on_face(static_cast<int>(std::lround(centre.x)), static_cast<int>(std::lround(centre.y)));
     EXPECT_TRUE(centre_pixel_on_face(on_face, frame));
 
@@ -203,7 +203,7 @@ TEST(CompareDockWithTruth, ErrorsInBothFramesAndTheirSigns)
     // floor-frame error by minus the offset turned into the floor frame.
     sim::Frame shifted = frame;
     const Eigen::Vector3d offset(12.0, -25.0, 40.0);
-    shifted.truth.face_centre += offset;
+    shifted.truth.pallets[0].faces[0].centre += offset;
     const DockComparison moved = compare_dock_with_truth(dock, analysis, shifted);
     const Eigen::Vector3d offset_floor = sim::camera_to_floor(frame.truth.mount) * offset;
     for (int k = 0; k < 3; ++k) {
@@ -215,9 +215,9 @@ TEST(CompareDockWithTruth, ErrorsInBothFramesAndTheirSigns)
     // measured yaw is 3 degrees short of it.
     sim::Frame turned = frame;
     const Eigen::Matrix3d to_floor = sim::camera_to_floor(frame.truth.mount);
-    turned.truth.face_normal =
+    turned.truth.pallets[0].faces[0].normal =
         to_floor.transpose() * Eigen::AngleAxisd(3.0 * rad, Eigen::Vector3d::UnitZ()) * to_floor *
-        frame.truth.face_normal;
+        frame.truth.pallets[0].faces[0].normal;
     EXPECT_NEAR(compare_dock_with_truth(dock, analysis, turned).yaw_error_deg, base.yaw_error_deg - 3.0, 1e-6);
 
     // Without a face nothing but the verdict and the floor is compared; without a pallet no pose.
@@ -231,6 +231,6 @@ TEST(CompareDockWithTruth, ErrorsInBothFramesAndTheirSigns)
     EXPECT_TRUE(std::isnan(no_face.pocket_error_mm[0]));
     EXPECT_LT(no_face.floor_normal_error_deg, 0.1);
     sim::Frame empty = frame;
-    empty.truth.has_pallet = false;
+    empty.truth.pallets.clear();
     EXPECT_TRUE(std::isnan(compare_dock_with_truth(dock, analysis, empty).yaw_error_deg));
 }

@@ -118,8 +118,8 @@ TEST(EmptyScenes, EveryMountAndNoiseLevelWithSeedsOfTheirOwn)
     EXPECT_TRUE(empty_scenes(axes, 0).empty());
 
     // Floor-only scenes render no pallet, and no seed of theirs is a pallet scene's.
-    EXPECT_FALSE(make_scene(empty[0]).pallet.has_value());
-    EXPECT_TRUE(make_scene(sweep_scenes(axes)[0]).pallet.has_value());
+    EXPECT_TRUE(make_scene(empty[0]).pallets.empty());
+    EXPECT_FALSE(make_scene(sweep_scenes(axes)[0]).pallets.empty());
     std::set<std::uint64_t> seeds;
     for (const SceneParams& p : sweep_scenes(axes)) seeds.insert(scene_seed(p, 1));
     for (const SceneParams& p : empty) EXPECT_TRUE(seeds.insert(scene_seed(p, 1)).second);

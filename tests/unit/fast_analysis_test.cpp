@@ -98,8 +98,8 @@ sim::Scene random_scene(std::mt19937_64& rng)
     scene.sensor.dropout_rate = uniform(rng) < 0.5 ? 0.0 : between(0.0, 0.02);
     scene.sensor.cavity_no_return = uniform(rng) < 0.3;
     if (uniform(rng) < 0.85) {
-        scene.pallet = sim::PalletPlacement{between(800.0, 2600.0), between(-500.0, 500.0),
-                                            between(-35.0, 35.0)};
+        scene.pallets = {sim::PalletPlacement{between(800.0, 2600.0), between(-500.0, 500.0),
+                                              between(-35.0, 35.0)}};
     }
     const int boxes = static_cast<int>(between(0.0, 3.0));
     for (int k = 0; k < boxes; ++k) {

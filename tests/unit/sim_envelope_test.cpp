@@ -41,7 +41,7 @@ TEST(SimEnvelope, DefaultMountSeesThePalletFaceFromOneToTwoMetres)
 {
     for (const double distance : {1000.0, 1250.0, 1500.0, 1750.0, 2000.0}) {
         const sim::Frame frame = sim::render(sim::pallet_scene(distance), 11);
-        const double face_width = 1200.0 * sim::depth_camera.fx / frame.truth.face_centre.z();
+        const double face_width = 1200.0 * sim::depth_camera.fx / frame.truth.pallets[0].faces[0].centre.z();
         const int width = largest_region_width(frame.depth);
         EXPECT_GT(width, 200) << distance;
         // The region is the face itself (grown a little by the blur), not a patch of floor.

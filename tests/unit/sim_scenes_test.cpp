@@ -29,9 +29,9 @@ std::vector<Sampled> analyse_frames(const std::string& name, std::uint64_t first
         const sim::Frame frame = sim::render_scene_frame(name, n);
         const FrameAnalysis analysis = analyse_depth(frame.depth, workspace);
         const bool on_pallet =
-            analysis.outcome == PalletOutcome::pallet_found && frame.truth.has_pallet &&
-            std::abs(analysis.pose.centre_point.x - frame.truth.face_centre.x()) < 150.0 &&
-            std::abs(analysis.pose.centre_point.z - frame.truth.face_centre.z()) < 150.0;
+            analysis.outcome == PalletOutcome::pallet_found && !frame.truth.pallets.empty() &&
+            std::abs(analysis.pose.centre_point.x - frame.truth.pallets[0].faces[0].centre.x()) < 150.0 &&
+            std::abs(analysis.pose.centre_point.z - frame.truth.pallets[0].faces[0].centre.z()) < 150.0;
         samples.push_back({n, analysis.outcome, on_pallet});
     }
     return samples;
@@ -48,7 +48,7 @@ bool pallet_out_of_view(const sim::Scene& scene)
     for (const double x : {-600.0, 600.0}) {
         for (const double y : {0.0, 800.0}) {
             for (const double z : {0.0, 144.0}) {
-                const Eigen::Vector3d floor_point = sim::pallet_to_floor(*scene.pallet, {x, y, z});
+                const Eigen::Vector3d floor_point = sim::pallet_to_floor(scene.pallets[0], {x, y, z});
                 const Eigen::Vector3d p = sim::floor_to_camera(scene.mount, floor_point);
                 if (p.z() <= 0.0) continue;
                 const cv::Point2d pixel = sim::project(p);
@@ -125,15 +125,15 @@ TEST(SceneCatalogue, DefaultAnimationApproachesWhileTheYawSwingsAndLoopsWithoutA
     sim::Scene previous = sim::scene_frame("", 0).scene;  // frame 0 is the loop's last frame
     for (std::uint64_t n = 1; n <= sim::scene_loop_frames; ++n) {
         const sim::Scene scene = sim::scene_frame("", n).scene;
-        ASSERT_TRUE(scene.pallet.has_value());
-        nearest = std::min(nearest, scene.pallet->distance_mm);
-        farthest = std::max(farthest, scene.pallet->distance_mm);
-        lowest_yaw = std::min(lowest_yaw, scene.pallet->yaw_deg);
-        highest_yaw = std::max(highest_yaw, scene.pallet->yaw_deg);
+        ASSERT_FALSE(scene.pallets.empty());
+        nearest = std::min(nearest, scene.pallets[0].distance_mm);
+        farthest = std::max(farthest, scene.pallets[0].distance_mm);
+        lowest_yaw = std::min(lowest_yaw, scene.pallets[0].yaw_deg);
+        highest_yaw = std::max(highest_yaw, scene.pallets[0].yaw_deg);
         out_of_view += pallet_out_of_view(scene) ? 1 : 0;
-        EXPECT_LT(std::abs(scene.pallet->distance_mm - previous.pallet->distance_mm), 50.0) << n;
-        EXPECT_LT(std::abs(scene.pallet->lateral_mm - previous.pallet->lateral_mm), 150.0) << n;
-        EXPECT_LT(std::abs(scene.pallet->yaw_deg - previous.pallet->yaw_deg), 1.0) << n;
+        EXPECT_LT(std::abs(scene.pallets[0].distance_mm - previous.pallets[0].distance_mm), 50.0) << n;
+        EXPECT_LT(std::abs(scene.pallets[0].lateral_mm - previous.pallets[0].lateral_mm), 150.0) << n;
+        EXPECT_LT(std::abs(scene.pallets[0].yaw_deg - previous.pallets[0].yaw_deg), 1.0) << n;
         previous = scene;
     }
     EXPECT_LE(nearest, 1000.0);

@@ -117,7 +117,7 @@ TEST(SimSensor, CavitiesReturnNothingOnlyInsideThePallet)
     const sim::Frame frame = sim::render(scene, 4);
     const auto pixel_of = [&](const Eigen::Vector3d& pallet_point) {
         const cv::Point2d p = sim::project(
-            sim::floor_to_camera(scene.mount, sim::pallet_to_floor(*scene.pallet, pallet_point)));
+            sim::floor_to_camera(scene.mount, sim::pallet_to_floor(scene.pallets[0], pallet_point)));
         return cv::Point(static_cast<int>(std::lround(p.x)), static_cast<int>(std::lround(p.y)));
     };
     const cv::Point opening = pixel_of({-263.75, 0.0, 50.0});
