@@ -22,7 +22,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/depth_intake.hpp"
-#include "analysis/dock_pose.hpp"
+#include "analysis/detector/detect_pallets.hpp"
 #include "analysis/fast_analysis.hpp"
 #include "analysis/fast_views.hpp"
 #include "analysis/frame_analysis.hpp"
@@ -145,7 +145,7 @@ void check_fast_equals_literal(const FrameKind& frame)
 // floor alone, and wherever it says "pallet" the face centre within 10 mm of the truth.
 void check_dock(const FrameKind& frame)
 {
-    const DockPose dock = measure_dock_pose(frame.depth, analyse_depth_literal(frame.depth));
+    const DockPose dock = dock_of(detect_pallets(frame.depth));
     if (frame.truth.pallets.empty()) {
         if (dock.verdict != DockVerdict::no_pallet) refuse(frame, "the dock measurement finds a pallet");
         return;
@@ -399,9 +399,9 @@ void register_frame(const FrameKind& frame, const std::string& recorded_path)
             });
     }
     // The dock measurement as a frame loop runs it: its scratch kept from frame to frame.
-    const auto scratch = std::make_shared<DockScratch>();
+    const auto scratch = std::make_shared<DetectorWorkspace>();
     add(kind + "dock/fast",
-        [=] { benchmark::DoNotOptimize(measure_dock_pose(depth, analysis, *scratch)); });
+        [=] { benchmark::DoNotOptimize(detect_pallets(depth, builtin_pallet_types(), DetectorParams{}, *scratch)); });
 #ifdef PALLET_BENCH_PCL
     add(kind + "pcl_pipeline/pcl", [=] { benchmark::DoNotOptimize(pcl_pipeline(depth)); });
 #endif

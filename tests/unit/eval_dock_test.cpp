@@ -43,7 +43,7 @@ SceneResult refused(DockReason reason)
 TEST(DockBins, CountVerdictsAndMeasurePalletsOnly)
 {
     std::vector<SceneResult> results = {measured(2.0, 0.1, 0.9), measured(-4.0, -0.3, 0.7),
-                                        refused(DockReason::no_seed), measured(60.0, 0.0, 0.5),
+                                        refused(DockReason::no_face), measured(60.0, 0.0, 0.5),
                                         measured(1.0, 6.0, 0.5)};
     std::vector<const SceneResult*> all;
     for (const SceneResult& r : results) all.push_back(&r);
@@ -131,7 +131,7 @@ TEST(DockSummary, SectionsAndTheFloorOnlyTable)
     results[1].comparison.outcome = PalletOutcome::pallet_found;
     results[1].dock.contour_floor_share = 0.8;
     results[1].dock.contour_pallet_share = 0.0;  // the fixed analysis saw floor only
-    SceneResult ghost = refused(DockReason::no_seed);
+    SceneResult ghost = refused(DockReason::no_face);
     ghost.params.empty_index = 0;
     ghost.comparison.outcome = PalletOutcome::pallet_found;
     const std::vector<SceneResult> empty = {ghost};
@@ -154,6 +154,6 @@ TEST(DockSummary, SectionsAndTheFloorOnlyTable)
 
     std::ostringstream csv;
     write_empty_csv(csv, empty);
-    EXPECT_NE(csv.str().find("\n0,0,200.000,6.000,1.000,0,found,no_pallet,no_seed,,,\n"), std::string::npos)
+    EXPECT_NE(csv.str().find("\n0,0,200.000,6.000,1.000,0,found,no_pallet,no_face,,,\n"), std::string::npos)
         << csv.str();
 }
