@@ -33,6 +33,7 @@
 #include "sim/depth_png.hpp"
 #include "sim/render.hpp"
 #include "sim/scene.hpp"
+#include "sim/scenes.hpp"
 
 #ifdef PALLET_BENCH_PCL
 #include <pcl/ModelCoefficients.h>
@@ -407,6 +408,19 @@ void register_frame(const FrameKind& frame, const std::string& recorded_path)
 #endif
 }
 
+// One stand-in camera frame of a catalogue scene, filmed with each sensor (the camera's budget is
+// 33 ms a frame).
+void register_rendering()
+{
+    for (const char* scene : {"empty", "pallet", "clutter"}) {
+        for (const char* sensor : {"legacy", "ideal", "tof"}) {
+            add(std::string("render/") + scene + "/" + sensor, [=, preset = sim::sensor_preset(sensor)] {
+                benchmark::DoNotOptimize(sim::render_scene_frame(scene, 1, preset).depth.data);
+            });
+        }
+    }
+}
+
 void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::string, double>& us)
 {
     const auto time = [&us](const std::string& name) {
@@ -482,6 +496,7 @@ int main(int argc, char** argv)
     }
     std::printf("decoders: libpng and libspng give every recorded frame's pixels\n");
     for (std::size_t k = 0; k < frames.size(); ++k) register_frame(frames[k], recorded_paths[k]);
+    register_rendering();
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

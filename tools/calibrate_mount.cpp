@@ -3,25 +3,27 @@
 #include <algorithm>
 #include <cmath>
 
-#include "analysis/frame_analysis.hpp"
+#include "analysis/detector/floor_fit.hpp"
 #include "analysis/vehicle_frame.hpp"
 
-DockFloor calibration_floor(const cv::Mat& depth)
+DockFloor calibration_floor(const cv::Mat& depth, DetectorWorkspace& workspace)
 {
-    return measure_dock_pose(depth, FrameAnalysis{}).floor;
+    std::uint64_t random = DetectorParams{}.seed;
+    FloorFrame frame;
+    return fit_floor(depth, DetectorParams{}, workspace.floor_points, random, frame);
 }
 
-std::vector<DockPose> calibration_pallets(const cv::Mat& depth, AnalysisWorkspace& workspace)
+std::vector<DockPose> calibration_pallets(const cv::Mat& depth, DetectorWorkspace& workspace)
 {
-    return {measure_dock_pose(depth, analyse_depth(depth, workspace))};
+    return {dock_of(detect_pallets(depth, builtin_pallet_types(), DetectorParams{}, workspace))};
 }
 
 void add_calibration_frame(CalibrationFrames& frames, const cv::Mat& depth, const PalletTarget* target,
-                           AnalysisWorkspace& workspace)
+                           DetectorWorkspace& workspace)
 {
     ++frames.frames;
     if (target == nullptr) {
-        const DockFloor floor = calibration_floor(depth);
+        const DockFloor floor = calibration_floor(depth, workspace);
         if (floor.found) frames.floors.push_back({floor.camera_height_mm, -floor.camera_tilt_deg, floor.camera_roll_deg});
         return;
     }

@@ -10,15 +10,15 @@
 #include <opencv2/core.hpp>
 
 #include "analysis/dock_pose.hpp"
-#include "analysis/fast_analysis.hpp"
+#include "analysis/detector/detect_pallets.hpp"
 #include "common/camera_mount.hpp"
 
-// The floor of a frame: the dock measurement's floor fit alone (no face is sought).
-DockFloor calibration_floor(const cv::Mat& depth);
+// The floor of a frame: the detector's floor fit alone (no face is sought).
+DockFloor calibration_floor(const cv::Mat& depth, DetectorWorkspace& workspace);
 
-// The pallet measurements of a frame, nearest first, each with the frame's floor: for now the one
-// dock measurement seeded by the fixed analysis, whatever its verdict.
-std::vector<DockPose> calibration_pallets(const cv::Mat& depth, AnalysisWorkspace& workspace);
+// The pallet measurements of a frame, each with the frame's floor: for now the one the detector
+// gives nearest the optical axis (dock_of), whatever its verdict.
+std::vector<DockPose> calibration_pallets(const cv::Mat& depth, DetectorWorkspace& workspace);
 
 // Where the pallet of a calibration stands: its front face square to the vehicle's x axis, the
 // face's middle on the floor at vehicle (x_mm, y_mm).
@@ -51,7 +51,7 @@ struct CalibrationFrames {
 // Adds one frame: its floor, and with a target the camera's place that puts the frame's nearest
 // pallet verdict where the target stands (vehicle_frame.hpp's camera_placement_from_face).
 void add_calibration_frame(CalibrationFrames& frames, const cv::Mat& depth, const PalletTarget* target,
-                           AnalysisWorkspace& workspace);
+                           DetectorWorkspace& workspace);
 
 // One value over the frames that fit: their mean, the spread of the frames about it (sample
 // standard deviation; NaN for one frame) and the standard error of the mean (spread / sqrt(n)).

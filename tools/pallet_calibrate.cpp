@@ -44,7 +44,7 @@ constexpr int status_no_pallet = 4;
 constexpr int status_stopped = 130;
 
 // The frames of the inputs: each file in turn, the files of a folder in name order.
-void read_files(const CalibrateOptions& options, CalibrationFrames& frames, AnalysisWorkspace& workspace)
+void read_files(const CalibrateOptions& options, CalibrationFrames& frames, DetectorWorkspace& workspace)
 {
     std::vector<std::string> files;
     for (const std::string& input : options.inputs) {
@@ -75,7 +75,7 @@ void read_files(const CalibrateOptions& options, CalibrationFrames& frames, Anal
 
 // The camera's frames until --frames, the end of the stream or a stop request. Returns the error
 // text when the camera cannot be started.
-std::string read_camera(const CalibrateOptions& options, CalibrationFrames& frames, AnalysisWorkspace& workspace)
+std::string read_camera(const CalibrateOptions& options, CalibrationFrames& frames, DetectorWorkspace& workspace)
 {
     kv3::kv3_error error{};
     const kv3::context* context = open_camera(error);
@@ -121,7 +121,7 @@ int main(int argc, char** argv)
     catch_stop_signals();
 
     CalibrationFrames frames;
-    AnalysisWorkspace workspace;
+    DetectorWorkspace workspace;
     if (options.camera) {
         const std::string camera_error = read_camera(options, frames, workspace);
         if (!camera_error.empty()) {

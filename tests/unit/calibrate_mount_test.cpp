@@ -15,7 +15,7 @@ const CameraMount known{-350.0, 120.0, 230.0, 1.2, -7.5, 3.0};
 CalibrationFrames frames_of(const std::vector<sim::Scene>& scenes, const PalletTarget* target, std::uint64_t seed)
 {
     CalibrationFrames frames;
-    AnalysisWorkspace workspace;
+    DetectorWorkspace workspace;
     for (std::size_t k = 0; k < scenes.size(); ++k) {
         const sim::Frame frame = sim::render(scenes[k], seed + k);
         add_calibration_frame(frames, frame.depth, target, workspace);
@@ -90,7 +90,7 @@ TEST(CalibrateMount, FramesThatDoNotFitAreLeftOut)
     for (int k = 0; k < 3; ++k) scenes.push_back(sim::calibration_floor_scene(knocked));
     CalibrationFrames frames = frames_of(scenes, nullptr, 300);
     const cv::Mat blank = cv::Mat::zeros(480, 640, CV_16UC1);
-    AnalysisWorkspace workspace;
+    DetectorWorkspace workspace;
     for (int k = 0; k < 4; ++k) add_calibration_frame(frames, blank, nullptr, workspace);
 
     const MountCalibration c = calibrate_mount(frames, nullptr, CameraMount{});
@@ -107,7 +107,7 @@ TEST(CalibrateMount, WithoutFloorOrPalletNothingIsCalibrated)
 {
     const cv::Mat blank = cv::Mat::zeros(480, 640, CV_16UC1);
     CalibrationFrames frames;
-    AnalysisWorkspace workspace;
+    DetectorWorkspace workspace;
     for (int k = 0; k < 10; ++k) add_calibration_frame(frames, blank, nullptr, workspace);
     MountCalibration c = calibrate_mount(frames, nullptr, CameraMount{});
     EXPECT_EQ(c.status, CalibrationStatus::no_floor);

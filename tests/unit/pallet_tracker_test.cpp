@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "analysis/detector/detect_pallets.hpp"
+
 #include "analysis/frame_analysis.hpp"
 #include "analysis/pallet_tracker.hpp"
 #include "analysis/vehicle_frame.hpp"
@@ -274,12 +276,12 @@ TEST(PalletTracker, FollowsARenderedApproach)
     // The curving approach at 1 m/s, from 2.2 m to 0.65 m, measured frame by frame: one track,
     // in the vehicle frame where the sequence's truth puts the pallet.
     const sim::ApproachSpec& spec = sim::approach_sequence("curve");
-    AnalysisWorkspace workspace;
+    DetectorWorkspace workspace;
     TrackerState state;
     for (std::uint64_t k = 55; k <= 100; ++k) {
         const sim::SequenceFrame f = sim::sequence_frame(spec, k);
         const sim::Frame frame = sim::render(f.scene, f.seed);
-        const DockPose pose = measure_dock_pose(frame.depth, analyse_depth(frame.depth, workspace));
+        const DockPose pose = dock_of(detect_pallets(frame.depth, builtin_pallet_types(), DetectorParams{}, workspace));
         state = track_pallets(state, k, f.time_s, vehicle_observations(spec.mount, {pose}));
         const std::vector<TrackedPallet> tracks = tracked_pallets(state);
         ASSERT_EQ(tracks.size(), 1u) << k;

@@ -3,6 +3,8 @@
 #include <Eigen/LU>
 #include <gtest/gtest.h>
 
+#include "analysis/detector/detect_pallets.hpp"
+
 #include "analysis/depth_intake.hpp"
 #include "analysis/dock_pose.hpp"
 #include "analysis/frame_analysis.hpp"
@@ -125,8 +127,8 @@ TEST(VehicleFrame, MeasuredPalletInTheVehicleFrame)
     // measurement in the vehicle frame finds it there.
     const CameraMount mount{-300.0, 120.0, 200.0, 0.5, -6.0, 3.0};
     const sim::Frame frame = sim::render(sim::calibration_pallet_scene(mount, 1300.0, 150.0), 5);
-    AnalysisWorkspace workspace;
-    const DockPose pose = measure_dock_pose(frame.depth, analyse_depth(frame.depth, workspace));
+    DetectorWorkspace workspace;
+    const DockPose pose = dock_of(detect_pallets(frame.depth, builtin_pallet_types(), DetectorParams{}, workspace));
     ASSERT_EQ(pose.verdict, DockVerdict::pallet) << dock_reason_name(pose.reason);
     const VehiclePallet pallet = vehicle_pallet(mount, pose);
     expect_near(pallet.centre, {1300.0, 150.0, 72.0}, 5.0);
