@@ -224,14 +224,15 @@ void check_decoders(const FrameKind& frame, const std::string& path)
 }
 
 // A recorded frame as pallet_scan handles it (its default JSON records aside): the file read and
-// decoded, the analysis and the dock measurement, with the workspaces kept from frame to frame.
+// decoded, the analysis and the pallet detector, with the workspaces kept from frame to frame.
 std::size_t recorded_frame(const std::string& path, sim::PngDecoder decoder,
-                           AnalysisWorkspace& workspace, DockScratch& scratch)
+                           AnalysisWorkspace& workspace, DetectorWorkspace& detector)
 {
     const sim::DepthPngRead read = sim::read_depth_png(path, decoder);
     const FrameAnalysis analysis = analyse_depth(read.depth, workspace);
-    const DockPose dock = measure_dock_pose(read.depth, analysis, scratch);
-    return analysis.pose.face_point_count + static_cast<std::size_t>(dock.verdict);
+    const Detection detection =
+        detect_pallets(read.depth, builtin_pallet_types(), DetectorParams{}, detector);
+    return analysis.pose.face_point_count + static_cast<std::size_t>(dock_of(detection).verdict);
 }
 
 #ifdef PALLET_BENCH_PCL
@@ -395,7 +396,7 @@ void register_frame(const FrameKind& frame, const std::string& recorded_path)
             benchmark::DoNotOptimize(sim::read_depth_png(recorded_path, d).depth.data);
         });
         add(kind + "recorded/" + name,
-            [=, d = decoder, w = workspace(), dock = std::make_shared<DockScratch>()] {
+            [=, d = decoder, w = workspace(), dock = std::make_shared<DetectorWorkspace>()] {
                 benchmark::DoNotOptimize(recorded_frame(recorded_path, d, *w, *dock));
             });
     }
@@ -471,7 +472,7 @@ void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::stri
                     spng, ratio(spng, png), rec_png, rec_spng,
                     rec_png > 0.0 ? 100.0 * (rec_png - rec_spng) / rec_png : 0.0);
     }
-    std::printf("ratio: libspng's time over libpng's; recorded: decoding, analysis and dock measurement "
+    std::printf("ratio: libspng's time over libpng's; recorded: decoding, analysis and pallet detector "
                 "of the file;\nsaving: the share of the recorded frame's time that libspng saves over "
                 "libpng (negative: it costs).\n");
 #ifndef PALLET_BENCH_PCL
