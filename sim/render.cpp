@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "common/random.hpp"
+
 namespace sim {
 
 namespace {
@@ -169,15 +171,6 @@ inline bool slab(const Ray& ray, const Aabb& box, double& t0, double& t1)
     return clip_axis(ray.o[0], ray.d[0], ray.inv[0], box.lo[0], box.hi[0], t0, t1) &&
            clip_axis(ray.o[1], ray.d[1], ray.inv[1], box.lo[1], box.hi[1], t0, t1) &&
            clip_axis(ray.o[2], ray.d[2], ray.inv[2], box.lo[2], box.hi[2], t0, t1);
-}
-
-std::uint64_t splitmix64(std::uint64_t& state)
-{
-    state += 0x9E3779B97F4A7C15ULL;
-    std::uint64_t z = state;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
 }
 
 double uniform(std::uint64_t& state)  // in [0, 1)
