@@ -23,20 +23,7 @@
 
 #include <CLI/CLI.hpp>
 
-constexpr int usage_status = 2;
-
-// What a parse gave: the help asked for, or a usage error (empty error: the line is good).
-struct ParseResult {
-    bool help = false;
-    std::string error;
-};
-
-// A tool's options with what their parse gave.
-template <typename Options>
-struct Parsed {
-    Options options;
-    ParseResult result;
-};
+#include "tools/parsed.hpp"
 
 // An App set up with the shared rules: the help flag, options taking the last of repeated
 // values, unknown options left for parse_command_line to name. `footer` ends the help text.
@@ -69,14 +56,6 @@ std::string help_text(const std::string& tool, const std::string& description,
     define(app, defaults);
     return app.help();
 }
-
-// Writes "TOOL: TEXT" and the hint at --help; returns usage_status.
-int report_usage_error(std::ostream& err, const std::string& tool, const std::string& text);
-
-// Where the tool stops after its parse: 0 with the help text written to `out`, usage_status
-// with the error written to `err`; nothing when it goes on.
-std::optional<int> stop_after_parse(const ParseResult& result, const std::string& tool,
-                                    const std::string& help, std::ostream& out, std::ostream& err);
 
 // Turns an option's text into its target: what the option takes when the text does not do (as in
 // "--name takes WHAT, not 'TEXT'"), empty when the text was taken.

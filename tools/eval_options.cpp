@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "tools/cli.hpp"
+
 namespace {
 
 // An axis option whose help text ends with its default, as the sweep has it.

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "tools/cli.hpp"
+
 namespace {
 
 // Every option of pallet_scan, bound to `options`: the parse and the help text both read these.

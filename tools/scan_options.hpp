@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli.hpp"
+#include "tools/parsed.hpp"
 
 enum class OutputFormat { jsonl, console };
 
