@@ -18,7 +18,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/depth_intake.hpp"
-#include "analysis/dock_pose.hpp"
+#include "analysis/detector/detect_pallets.hpp"
 #include "analysis/fast_analysis.hpp"
 #include "analysis/fast_views.hpp"
 #include "analysis/frame_analysis.hpp"
@@ -28,6 +28,7 @@
 #include "analysis/result_report.hpp"
 #include "sim/render.hpp"
 #include "sim/scene.hpp"
+#include "sim/scenes.hpp"
 
 #ifdef PALLET_BENCH_PCL
 #include <pcl/ModelCoefficients.h>
@@ -130,7 +131,7 @@ void check_fast_equals_literal(const FrameKind& frame)
 // floor alone, and wherever it says "pallet" the face centre within 10 mm of the truth.
 void check_dock(const FrameKind& frame)
 {
-    const DockPose dock = measure_dock_pose(frame.depth, analyse_depth_literal(frame.depth));
+    const DockPose dock = dock_of(detect_pallets(frame.depth));
     if (frame.truth.pallets.empty()) {
         if (dock.verdict != DockVerdict::no_pallet) refuse(frame, "the dock measurement finds a pallet");
         return;
@@ -329,12 +330,25 @@ void register_frame(const FrameKind& frame)
     add(kind + "replayed/library_views",
         [=, w = workspace()] { benchmark::DoNotOptimize(replayed_frame(png, *w, false)); });
     // The dock measurement as a frame loop runs it: its scratch kept from frame to frame.
-    const auto scratch = std::make_shared<DockScratch>();
+    const auto scratch = std::make_shared<DetectorWorkspace>();
     add(kind + "dock/fast",
-        [=] { benchmark::DoNotOptimize(measure_dock_pose(depth, analysis, *scratch)); });
+        [=] { benchmark::DoNotOptimize(detect_pallets(depth, builtin_pallet_types(), DetectorParams{}, *scratch)); });
 #ifdef PALLET_BENCH_PCL
     add(kind + "pcl_pipeline/pcl", [=] { benchmark::DoNotOptimize(pcl_pipeline(depth)); });
 #endif
+}
+
+// One stand-in camera frame of a catalogue scene, filmed with each sensor (the camera's budget is
+// 33 ms a frame).
+void register_rendering()
+{
+    for (const char* scene : {"empty", "pallet", "clutter"}) {
+        for (const char* sensor : {"legacy", "ideal", "tof"}) {
+            add(std::string("render/") + scene + "/" + sensor, [=, preset = sim::sensor_preset(sensor)] {
+                benchmark::DoNotOptimize(sim::render_scene_frame(scene, 1, preset).depth.data);
+            });
+        }
+    }
 }
 
 void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::string, double>& us)
@@ -390,6 +404,7 @@ int main(int argc, char** argv)
     for (const FrameKind& frame : frames) check_dock(frame);
     std::printf("dock measurement: the truth's pallet, centre within 10 mm, on every frame that shows one\n");
     for (const FrameKind& frame : frames) register_frame(frame);
+    register_rendering();
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

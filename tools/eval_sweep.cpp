@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "analysis/dock_pose.hpp"
+#include "analysis/detector/detect_pallets.hpp"
 #include "analysis/frame_analysis.hpp"
 #include "common/random.hpp"
 
@@ -91,7 +91,7 @@ sim::Scene make_scene(const SceneParams& p)
 }
 
 SceneResult evaluate_scene(const SceneParams& params, std::uint64_t base_seed,
-                           AnalysisWorkspace& workspace, DockScratch& dock_scratch)
+                           AnalysisWorkspace& workspace, DetectorWorkspace& detector_workspace)
 {
     SceneResult result;
     result.params = params;
@@ -99,8 +99,9 @@ SceneResult evaluate_scene(const SceneParams& params, std::uint64_t base_seed,
     const sim::Frame frame = sim::render(make_scene(params), result.seed);
     const FrameAnalysis analysis = analyse_depth(frame.depth, workspace);
     result.comparison = compare_with_truth(analysis, frame);
-    result.dock = compare_dock_with_truth(measure_dock_pose(frame.depth, analysis, dock_scratch),
-                                          analysis, frame);
+    const Detection detection =
+        detect_pallets(frame.depth, builtin_pallet_types(), DetectorParams{}, detector_workspace);
+    result.dock = compare_dock_with_truth(dock_of(detection), analysis, frame);
     return result;
 }
 
@@ -116,10 +117,10 @@ std::vector<SceneResult> run_sweep(const std::vector<SceneParams>& scenes, std::
     std::mutex failure_mutex;
     const auto work = [&] {
         AnalysisWorkspace workspace;  // each worker its own
-        DockScratch dock_scratch;
+        DetectorWorkspace detector_workspace;
         for (std::size_t i = next++; i < scenes.size() && !failed; i = next++) {
             try {
-                results[i] = evaluate_scene(scenes[i], base_seed, workspace, dock_scratch);
+                results[i] = evaluate_scene(scenes[i], base_seed, workspace, detector_workspace);
             } catch (...) {
                 const std::lock_guard<std::mutex> lock(failure_mutex);
                 if (!failure) failure = std::current_exception();

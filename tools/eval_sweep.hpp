@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "analysis/detector/detect_pallets.hpp"
 #include "sim/render.hpp"
 #include "sim/scene.hpp"
 #include "tools/eval_compare.hpp"
@@ -64,7 +65,7 @@ struct SceneResult {
 // Renders one scene, analyses its depth image, measures it again for docking and compares both
 // with the truth, with the worker's own scratch space.
 SceneResult evaluate_scene(const SceneParams& params, std::uint64_t base_seed,
-                           AnalysisWorkspace& workspace, DockScratch& dock_scratch);
+                           AnalysisWorkspace& workspace, DetectorWorkspace& detector_workspace);
 
 // Evaluates every scene on `threads` workers; results in scene order, whatever the thread count.
 // `progress` (may be empty) is called on the calling thread now and then with the number done.

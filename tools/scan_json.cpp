@@ -100,6 +100,7 @@ json dock_json(const DockPose& dock, double dock_ms)
 {
     json out;
     out["verdict"] = dock_verdict_name(dock.verdict);
+    out["type"] = dock.type.empty() ? json(nullptr) : json(dock.type);
     out["reason"] = dock.reason == DockReason::none ? json(nullptr) : json(dock_reason_name(dock.reason));
     out["confidence"] = number(dock.confidence);
     out["floor"] = dock_floor_json(dock.floor);
@@ -115,7 +116,7 @@ json dock_json(const DockPose& dock, double dock_ms)
 }
 
 json frame_record(const std::string& source, std::uint64_t index, const FrameAnalysis& analysis,
-                  double analysis_ms, const DockPose& dock, double dock_ms)
+                  double analysis_ms, const Detection& detection, double detect_ms)
 {
     const PalletPose& pose = analysis.pose;
     const bool has_face = analysis.outcome != PalletOutcome::no_contour;
@@ -137,7 +138,15 @@ json frame_record(const std::string& source, std::uint64_t index, const FrameAna
     record["euler_rad"] = found ? vector_json(pose.euler_rad) : json(nullptr);
     record["euler_deg"] = found ? vector_json(pose.euler_deg) : json(nullptr);
     record["analysis_ms"] = number(analysis_ms);
-    record["dock"] = dock_json(dock, dock_ms);
+    record["dock"] = dock_json(dock_of(detection), detect_ms);
+    json pallets = json::array();
+    for (const DockPose& pallet : detection.pallets) pallets.push_back(dock_json(pallet, detect_ms));
+    record["pallets"] = pallets;
+    if (detection.explained) {
+        json rejected = json::array();
+        for (const DockPose& face : detection.rejected) rejected.push_back(dock_json(face, detect_ms));
+        record["rejected"] = rejected;
+    }
     return record;
 }
 

@@ -6,21 +6,25 @@
 
 #include <nlohmann/json.hpp>
 
+#include "analysis/detector/detect_pallets.hpp"
 #include "analysis/dock_pose.hpp"
 #include "analysis/frame_analysis.hpp"
 
 // The record of one frame. Keys that the outcome does not define are null: bounding_rect
 // except for no_pallet and pallet_found; boxes, face_point_count, centre_point, rotation,
 // yaw_deg, pitch_deg, roll_deg, euler_rad and euler_deg except for pallet_found. Every
-// non-finite number is null too. rotation is R row by row: rotation[r][c] = R(r, c). The last
-// key, "dock", is dock_json of the dock measurement.
+// non-finite number is null too. rotation is R row by row: rotation[r][c] = R(r, c). Then
+// "dock", dock_json of the detector's pallet nearest the optical axis (dock_of), and "pallets",
+// every pallet the detector found, nearest first, each as dock_json; with the detector's explain
+// parameter "rejected" too, the other candidates with the check that failed.
 nlohmann::ordered_json frame_record(const std::string& source, std::uint64_t index,
                             const FrameAnalysis& analysis, double analysis_ms,
-                            const DockPose& dock, double dock_ms);
+                            const Detection& detection, double detect_ms);
 
-// The dock measurement as one object, every key always present: verdict, reason (null for a
-// pallet), confidence, floor, face, left_edge, right_edge, width_mm, height_mm, centre, pockets
-// (null without a face) and measure_ms. A point is {"camera": [x, y, z], "floor": [X, Y, Z]};
+// One measured face as one object, every key always present: verdict, type (the pallet type's
+// name; null without one), reason (null for a pallet or an unknown type), confidence, floor, face,
+// left_edge, right_edge, width_mm, height_mm, centre, pockets (null without a face) and
+// measure_ms (of the whole detector). A point is {"camera": [x, y, z], "floor": [X, Y, Z]};
 // what was not measured is null.
 nlohmann::ordered_json dock_json(const DockPose& dock, double dock_ms);
 

@@ -107,11 +107,11 @@ void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& sou
     const double analysis_ms = std::chrono::duration<double, std::milli>(end - begin).count();
 
     if (options.format == OutputFormat::jsonl) {
-        const auto dock_begin = std::chrono::steady_clock::now();
-        const DockPose dock = measure_dock_pose(depth, analysis, run.dock_scratch);
-        const auto dock_end = std::chrono::steady_clock::now();
-        const double dock_ms = std::chrono::duration<double, std::milli>(dock_end - dock_begin).count();
-        write_record(run, record_line(frame_record(source, index, analysis, analysis_ms, dock, dock_ms)));
+        const auto detect_begin = std::chrono::steady_clock::now();
+        const Detection detection = detect_pallets(depth, run.pallet_types, run.detector, run.detector_workspace);
+        const auto detect_end = std::chrono::steady_clock::now();
+        const double detect_ms = std::chrono::duration<double, std::milli>(detect_end - detect_begin).count();
+        write_record(run, record_line(frame_record(source, index, analysis, analysis_ms, detection, detect_ms)));
     } else {
         write_record(run, console_bytes(depth, analysis, run.encoding));
     }

@@ -10,7 +10,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "analysis/dock_pose.hpp"
+#include "analysis/detector/detect_pallets.hpp"
 #include "analysis/result_report.hpp"
 #include "tools/scan_options.hpp"
 #include "tools/scan_summary.hpp"
@@ -35,7 +35,9 @@ struct ScanRun {
     bool record_failure_said = false;   // --record and --save-views: the first failed file
     bool view_failure_said = false;     // of each folder is said, later ones only counted
     AnalysisWorkspace workspace;        // the analysis' scratch space, reused by every frame
-    DockScratch dock_scratch;           // kept from frame to frame, so that it allocates once
+    std::vector<PalletType> pallet_types = builtin_pallet_types();  // what the detector matches
+    DetectorParams detector;
+    DetectorWorkspace detector_workspace;  // kept from frame to frame, so that it allocates once
 };
 
 // Analyses one 480 x 640 depth image: records it (--record), writes its record, saves its

@@ -1,16 +1,16 @@
-// A second measurement of the pallet, for docking: the floor fitted robustly, the front face as a
-// line in the floor plane, its yaw, edges, centre and fork pockets, a verdict and a confidence.
-// It reads the depth image and the fixed analysis's face contour and never changes the report.
+// The measurement of one pallet face, for docking: the floor it stands on, the face as a line in
+// the floor plane, its yaw, ends, centre and fork pockets, its type, a verdict and a confidence.
+// The pallet detector (analysis/detector/detect_pallets.hpp) gives one per face it finds; it reads
+// the depth image alone and never changes the fixed report.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <Eigen/Core>
 #include <opencv2/core.hpp>
-
-#include "analysis/frame_analysis.hpp"
 
 // Frames (mm). Camera frame: x right, y down, z along the optical axis (depth_to_point). Floor
 // frame, from the fitted floor: origin on the floor straight below the camera, Z up along the
@@ -25,8 +25,8 @@ struct DockFloor {
     double camera_tilt_deg = NAN;          // optical axis above the floor plane, > 0 looks up
     double camera_roll_deg = NAN;          // > 0: the camera turned clockwise, seen from behind
     double residual_mm = NAN;              // RMS distance of the inliers from the plane
-    std::size_t inliers = 0;               // floor candidates within 10 mm of it (measured pixels of
-                                           // rows 300..479, every 8th row and 10th column)
+    std::size_t inliers = 0;               // floor candidates within the band of it (measured
+                                           // pixels of a grid over the image, DetectorParams)
 };
 
 // One fork opening between two blocks of the face.
@@ -37,23 +37,25 @@ struct DockPocket {
     Eigen::Vector3d centre_floor = Eigen::Vector3d::Constant(NAN);
 };
 
-enum class DockVerdict { no_pallet, pallet };
+// pallet: a face that matches a pallet type; unknown_type: a face on the floor with fork openings
+// that matches none (see DetectorParams); no_pallet otherwise.
+enum class DockVerdict { no_pallet, pallet, unknown_type };
 
 // Why the verdict is no_pallet: the first check that failed, in this order.
 enum class DockReason {
-    none,             // the verdict is pallet
+    none,             // the verdict is pallet or unknown_type
     no_floor,         // no floor plane holds
-    no_seed,          // no face contour, or too few of its pixels stand at pallet heights
-    no_face,          // no vertical plane with enough support near the seed
-    face_tilted,      // the face leans more than 5 degrees from the vertical
-    face_cut_off,     // both ends at the image border, or one and no pair of pockets to centre on
-    wrong_width,      // neither 1200 nor 800 mm within 80 mm (with one end seen: twice its
-                      // distance from the centre)
-    wrong_pockets,    // not exactly two openings between blocks
+    no_face,          // no vertical face at pallet heights with enough points on its line
+    face_tilted,      // the face leans more than the limit from the vertical
+    not_on_floor,     // the face does not reach down to the floor
+    wrong_width,      // both ends seen, and its width is no type's
+    wrong_pockets,    // its openings are no type's, nor fork openings of an unknown type
+    face_cut_off,     // a type fits what is seen, but no end nor opening places its centre
 };
 
 struct DockPose {
     DockFloor floor;
+    std::string type;                      // the matched pallet type's name; empty for none
 
     // The face: a vertical plane, fitted as the line where it meets the floor.
     bool face_found = false;
@@ -83,55 +85,16 @@ struct DockPose {
 
     DockVerdict verdict = DockVerdict::no_pallet;
     DockReason reason = DockReason::no_floor;
-    // 0 for no_pallet; for a pallet in (0, 1]: 1 / (1 + u / 5 mm), u the standard error of the
-    // centre along the face from the spread of its rows' estimates, times 1 / (1 + (e / s)^2) for
-    // the width's miss of 1200 or 800 mm (s = 30 mm), the pockets' largest miss of their place and
-    // width (30 mm) and the face's lean (2 degrees). A higher confidence means smaller errors.
+    // 0 for no_pallet; else in (0, 1]: 1 / (1 + u / 5 mm), u the standard error of the centre
+    // along the face from the spread of its rows' estimates, times 1 / (1 + (e / s)^2) for the
+    // width's miss of the type (s = its width tolerance), the pockets' largest miss of their place
+    // and width (s = its opening tolerance) and the face's lean (s = 2 degrees); an unknown type
+    // has its width and pockets factors at 1/2. A higher confidence means smaller errors.
     double confidence = 0.0;
 };
 
-// A measured pixel at pallet heights in the floor frame (mm): what the face is fitted to.
-struct DockPoint {
-    float x;  // lateral
-    float y;  // forward
-    float h;  // above the floor
-    std::int16_t u;
-    std::int16_t v;
-};
-
-// The buffers that measure_dock_pose fills. A caller that keeps one from frame to frame lets the
-// measurement run without allocating once the buffers have grown; what they hold between calls
-// means nothing, and the result never depends on it.
-struct DockScratch {
-    std::vector<Eigen::Vector3d> floor_points;  // floor candidates, camera frame
-    std::vector<std::uint8_t> contour_mask;     // the filled face contour
-    std::vector<double> seed_x, seed_y;         // the seed, floor frame
-    std::vector<DockPoint> band;                // the search window's points at 25..130 mm
-    std::vector<DockPoint> upper;               // and at 130..170 mm
-    std::vector<DockPoint> near;                // band points along the sampled face line
-    std::vector<std::uint32_t> inliers;         // into band, in its order
-    std::vector<double> along;                  // each inlier's place along the face line
-    std::vector<std::uint32_t> row_index;       // the inliers within the extent, row by row,
-    std::vector<std::uint32_t> row_start;       // and where each row starts among them
-    std::vector<double> values;                 // for medians and quantiles
-};
-
-// Measures the pallet in a 480 x 640 CV_16UC1 depth image (any other size or type throws
-// cv::Exception). Assumes a camera less than 2 m above a flat floor, looking roughly level (the
-// floor normal within 30 degrees of the camera's up), and a pallet standing on that floor. The
-// search starts from analysis.pose.face_contour (set for no_pallet and pallet_found frames) and
-// reaches beyond it: a no_contour frame gives the floor only. Pixels without depth never enter.
-// The result is a function of the depth image, the contour and the seed alone, the same on every
-// processor; the seed picks the random samples of the robust fits.
-DockPose measure_dock_pose(const cv::Mat& depth, const FrameAnalysis& analysis,
-                           DockScratch& scratch, std::uint64_t seed = 1);
-
-// The same with scratch buffers of its own.
-DockPose measure_dock_pose(const cv::Mat& depth, const FrameAnalysis& analysis,
-                           std::uint64_t seed = 1);
-
-// "pallet" or "no_pallet".
+// "pallet", "no_pallet" or "unknown_type".
 const char* dock_verdict_name(DockVerdict verdict);
 
-// "none", "no_floor", "no_seed", ... as the enumerators are named.
+// "none", "no_floor", "no_face", ... as the enumerators are named.
 const char* dock_reason_name(DockReason reason);

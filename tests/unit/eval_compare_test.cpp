@@ -178,7 +178,7 @@ TEST(CompareDockWithTruth, ErrorsInBothFramesAndTheirSigns)
     const sim::Frame frame = render_params(square_on_at_1250());
     AnalysisWorkspace workspace;
     const FrameAnalysis analysis = analyse_depth(frame.depth, workspace);
-    const DockPose dock = measure_dock_pose(frame.depth, analysis);
+    const DockPose dock = dock_of(detect_pallets(frame.depth));
     const DockComparison base = compare_dock_with_truth(dock, analysis, frame);
     ASSERT_EQ(base.verdict, DockVerdict::pallet);
     EXPECT_LT(base.centre_error.norm(), 5.0);

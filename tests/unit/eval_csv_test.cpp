@@ -108,11 +108,11 @@ TEST(EvalCsv, FloorOnlyScenes)
     SceneResult ghost;
     ghost.params.empty_index = 0;
     ghost.comparison.outcome = PalletOutcome::pallet_found;
-    ghost.dock.reason = DockReason::no_seed;
+    ghost.dock.reason = DockReason::no_face;
     std::ostringstream out;
     write_csv(out, empty_scene_columns(), {ghost});
     EXPECT_EQ(out.str(),
               "scene,seed,height_mm,pitch_deg,noise_level,index,outcome,dock_verdict,dock_reason,"
               "dock_floor_normal_err_deg,dock_camera_height_err_mm,dock_camera_tilt_err_deg\n"
-              "0,0,200.000,6.000,1.000,0,pallet_found,no_pallet,no_seed,,,\n");
+              "0,0,200.000,6.000,1.000,0,pallet_found,no_pallet,no_face,,,\n");
 }

@@ -74,7 +74,7 @@ TEST(Statistics, BinsCountOutcomesAndMeasureFoundScenesOnly)
 TEST(DockBins, CountVerdictsAndMeasurePalletsOnly)
 {
     std::vector<SceneResult> results = {measured(2.0, 0.1, 0.9), measured(-4.0, -0.3, 0.7),
-                                        refused(DockReason::no_seed), measured(60.0, 0.0, 0.5),
+                                        refused(DockReason::no_face), measured(60.0, 0.0, 0.5),
                                         measured(1.0, 6.0, 0.5)};
     std::vector<const SceneResult*> all;
     for (const SceneResult& r : results) all.push_back(&r);

@@ -14,7 +14,7 @@ TEST(DockSummary, SectionsAndTheFloorOnlyTable)
     results[1].comparison.outcome = PalletOutcome::pallet_found;
     results[1].dock.contour_floor_share = 0.8;
     results[1].dock.contour_pallet_share = 0.0;  // the fixed analysis saw floor only
-    SceneResult ghost = refused(DockReason::no_seed);
+    SceneResult ghost = refused(DockReason::no_face);
     ghost.params.empty_index = 0;
     ghost.comparison.outcome = PalletOutcome::pallet_found;
     const std::vector<SceneResult> empty = {ghost};

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "analysis/dock_pose.hpp"
+#include "analysis/detector/detect_pallets.hpp"
 #include "analysis/frame_analysis.hpp"
 #include "tools/scan_json.hpp"
 
@@ -106,11 +106,14 @@ void expect_same_as_library(const json& record, const FrameAnalysis& expected)
 }
 
 // The record's dock object is the library's dock measurement of the same frame.
-void expect_same_dock(const json& record, const DockPose& dock)
+void expect_same_face(const json& d, const DockPose& dock)
 {
-    ASSERT_TRUE(record.contains("dock"));
-    const json& d = record["dock"];
     EXPECT_EQ(d["verdict"], dock_verdict_name(dock.verdict));
+    if (dock.type.empty()) {
+        EXPECT_TRUE(d["type"].is_null());
+    } else {
+        EXPECT_EQ(d["type"], dock.type);
+    }
     expect_number(d["confidence"], dock.confidence, "confidence");
     EXPECT_EQ(d["floor"]["found"], dock.floor.found);
     expect_number(d["floor"]["camera_height_mm"], dock.floor.camera_height_mm, "camera height");
@@ -129,6 +132,17 @@ void expect_same_dock(const json& record, const DockPose& dock)
     }
     EXPECT_EQ(d["pockets"].size(), dock.pockets.size());
     EXPECT_GE(d["measure_ms"].get<double>(), 0.0);
+}
+
+// The record's dock object and pallets array are the detector's, face by face.
+void expect_same_detection(const json& record, const Detection& detection)
+{
+    ASSERT_TRUE(record.contains("dock"));
+    expect_same_face(record["dock"], dock_of(detection));
+    ASSERT_TRUE(record.contains("pallets"));
+    ASSERT_EQ(record["pallets"].size(), detection.pallets.size());
+    for (std::size_t k = 0; k < detection.pallets.size(); ++k) expect_same_face(record["pallets"][k], detection.pallets[k]);
+    EXPECT_FALSE(record.contains("rejected")) << "only with --explain";
 }
 
 }  // namespace
@@ -156,7 +170,7 @@ TEST(PalletScanJson, RecordsEqualTheLibraryCallOnEveryFrame)
         EXPECT_EQ(records[i]["index"], i + 1);
         EXPECT_GE(records[i]["analysis_ms"].get<double>(), 0.0);
         expect_same_as_library(records[i], expected);
-        expect_same_dock(records[i], measure_dock_pose(depth, expected));
+        expect_same_detection(records[i], detect_pallets(depth));
         ++outcomes[static_cast<std::size_t>(expected.outcome)];
     }
     // The frames are chosen so that every outcome is checked; 06_no_ground.png has no depth in

@@ -39,13 +39,28 @@ json parsed_line(const nlohmann::ordered_json& record)
     return json::parse(line);
 }
 
+// A detection that found `pose` (a pallet or an unknown type), or rejected it.
+Detection holding(const DockPose& pose)
+{
+    Detection detection;
+    detection.floor = pose.floor;
+    if (pose.verdict == DockVerdict::no_pallet) {
+        detection.rejected = {pose};
+        detection.reason = pose.reason;
+    } else {
+        detection.pallets = {pose};
+        detection.reason = DockReason::none;
+    }
+    return detection;
+}
+
 }  // namespace
 
 TEST(ScanJson, OutcomesWithoutPoseWriteNulls)
 {
     FrameAnalysis analysis = found_by_hand();  // pose values left over must not leak out
     analysis.outcome = PalletOutcome::no_pallet;
-    const json no_pallet = parsed_line(frame_record("a.png", 2, analysis, 1.0, DockPose{}, 0.5));
+    const json no_pallet = parsed_line(frame_record("a.png", 2, analysis, 1.0, Detection{}, 0.5));
     EXPECT_EQ(no_pallet["outcome"], "no_pallet");
     EXPECT_EQ(no_pallet["bounding_rect"]["width"], 420);
     for (const char* key : {"boxes", "face_point_count", "centre_point", "rotation", "yaw_deg",
@@ -55,7 +70,7 @@ TEST(ScanJson, OutcomesWithoutPoseWriteNulls)
     }
 
     analysis.outcome = PalletOutcome::no_contour;
-    const json no_contour = parsed_line(frame_record("a.png", 3, analysis, 1.0, DockPose{}, 0.5));
+    const json no_contour = parsed_line(frame_record("a.png", 3, analysis, 1.0, Detection{}, 0.5));
     EXPECT_EQ(no_contour["outcome"], "no_contour");
     EXPECT_TRUE(no_contour["bounding_rect"].is_null());
     EXPECT_TRUE(no_contour["rotation"].is_null());
@@ -74,7 +89,7 @@ TEST(ScanJson, NonFiniteNumbersAndOddNamesStayValidJson)
     analysis.pose.boxes[0][2].x = std::numeric_limits<float>::quiet_NaN();
 
     // A file name that is not UTF-8 (Latin-1 e-acute) must not make the record throw.
-    const json record = parsed_line(frame_record("caf\xE9\".png", 4, analysis, nan, DockPose{}, nan));
+    const json record = parsed_line(frame_record("caf\xE9\".png", 4, analysis, nan, Detection{}, nan));
     EXPECT_TRUE(record["centre_point"][0].is_null());
     EXPECT_TRUE(record["centre_point"][1].is_null());
     EXPECT_EQ(record["centre_point"][2], 5.0);
@@ -119,16 +134,17 @@ TEST(ScanJson, DockObjectHoldsEveryKeyNullWhereNotMeasured)
     dock.verdict = DockVerdict::no_pallet;
     dock.reason = DockReason::face_cut_off;
 
-    const nlohmann::ordered_json written = frame_record("a.png", 1, found_by_hand(), 1.0, dock, 0.25);
+    const nlohmann::ordered_json written = frame_record("a.png", 1, found_by_hand(), 1.0, holding(dock), 0.25);
     const json record = parsed_line(written);
     ASSERT_TRUE(record.contains("dock"));
     const json& d = record["dock"];
-    // In the order written, after every earlier key of the record.
+    // In the order written, after every earlier key of the record, the pallets last.
     const auto line = nlohmann::ordered_json::parse(record_line(written));
-    EXPECT_EQ(line.back(), line["dock"]);
+    EXPECT_EQ(line.back(), line["pallets"]);
+    EXPECT_TRUE(line["pallets"].empty()) << "a face with the verdict no_pallet is no pallet";
     std::vector<std::string> keys;
     for (auto it = line["dock"].begin(); it != line["dock"].end(); ++it) keys.push_back(it.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"verdict", "reason", "confidence", "floor", "face", "left_edge",
+    EXPECT_EQ(keys, (std::vector<std::string>{"verdict", "type", "reason", "confidence", "floor", "face", "left_edge",
                                               "right_edge", "width_mm", "height_mm", "centre", "pockets",
                                               "measure_ms"}));
     EXPECT_EQ(d["verdict"], "no_pallet");
@@ -157,7 +173,7 @@ TEST(ScanJson, DockObjectHoldsEveryKeyNullWhereNotMeasured)
 
     // Nothing measured: the same keys, the measured values null, a pallet verdict's reason null.
     DockPose nothing;
-    const json bare = parsed_line(frame_record("b.png", 2, found_by_hand(), 1.0, nothing, 0.5))["dock"];
+    const json bare = parsed_line(frame_record("b.png", 2, found_by_hand(), 1.0, holding(nothing), 0.5))["dock"];
     EXPECT_EQ(bare.size(), keys.size());
     EXPECT_EQ(bare["reason"], "no_floor");
     EXPECT_EQ(bare["floor"]["found"], false);
@@ -170,7 +186,20 @@ TEST(ScanJson, DockObjectHoldsEveryKeyNullWhereNotMeasured)
     DockPose pallet = dock;
     pallet.verdict = DockVerdict::pallet;
     pallet.reason = DockReason::none;
-    const json found = parsed_line(frame_record("c.png", 3, found_by_hand(), 1.0, pallet, 0.5))["dock"];
+    pallet.type = "block_1200x800_long";
+    const json with_pallet = parsed_line(frame_record("c.png", 3, found_by_hand(), 1.0, holding(pallet), 0.5));
+    const json& found = with_pallet["dock"];
     EXPECT_EQ(found["verdict"], "pallet");
+    EXPECT_EQ(found["type"], "block_1200x800_long");
     EXPECT_TRUE(found["reason"].is_null());
+    // The pallets array holds the same object, the rejected faces only with the explain setting.
+    ASSERT_EQ(with_pallet["pallets"].size(), 1U);
+    EXPECT_EQ(with_pallet["pallets"][0], found);
+    EXPECT_FALSE(with_pallet.contains("rejected"));
+    Detection explained = holding(dock);
+    explained.explained = true;
+    const json told = parsed_line(frame_record("d.png", 4, found_by_hand(), 1.0, explained, 0.5));
+    ASSERT_EQ(told["rejected"].size(), 1U);
+    EXPECT_EQ(told["rejected"][0]["reason"], "face_cut_off");
+    EXPECT_TRUE(told["pallets"].empty());
 }

@@ -1,4 +1,4 @@
-#include "analysis/dock_pose.hpp"
+#include "analysis/detector/detect_pallets.hpp"
 
 #include <cmath>
 #include <cstring>
@@ -11,19 +11,24 @@
 
 namespace {
 
-FrameAnalysis analysed(const cv::Mat& depth)
-{
-    AnalysisWorkspace workspace;
-    return analyse_depth(depth, workspace);
-}
-
 constexpr double deg = 3.14159265358979323846 / 180.0;
+
+// The detector with the built-in types, the default parameters and the given seed.
+Detection detect(const cv::Mat& depth, std::uint64_t seed = 1, bool explain = false)
+{
+    DetectorParams params;
+    params.seed = seed;
+    params.explain = explain;
+    DetectorWorkspace workspace;
+    return detect_pallets(depth, builtin_pallet_types(), params, workspace);
+}
 
 // A lone pallet, the working mount, the default sensor unless said otherwise.
 sim::Frame pallet_frame(double distance, double lateral, double yaw_deg, bool exact = false,
-                        std::uint64_t seed = 11)
+                        std::uint64_t seed = 11, const std::string& model = "block_1200x800")
 {
     sim::Scene scene = sim::pallet_scene(distance, lateral, yaw_deg);
+    scene.pallets[0].model = model;
     if (exact) scene.sensor = sim::exact_sensor();
     return sim::render(scene, seed);
 }
@@ -33,11 +38,10 @@ Eigen::Vector3d floor_point(const sim::Truth& truth, const Eigen::Vector3d& came
     return sim::camera_to_floor(truth.mount) * camera_point + Eigen::Vector3d(0.0, 0.0, truth.mount.height_mm);
 }
 
-// The truth's pockets of the 1200 mm face, half way up the openings, camera frame.
+// The truth's pockets of the first pallet's face, half way up the openings, camera frame.
 Eigen::Vector3d true_pocket(const sim::Truth& truth, int side)
 {
-    return sim::floor_to_camera(truth.mount,
-                                sim::pallet_to_floor(truth.pallets[0].placement, {side * 263.75, 0.0, 50.0}));
+    return truth.pallets[0].faces[0].opening_centres[side < 0 ? 0 : 1];
 }
 
 void expect_near3(const Eigen::Vector3d& measured, const Eigen::Vector3d& truth, double tolerance,
@@ -71,7 +75,7 @@ bool same_result(const DockPose& a, const DockPose& b)
                 same_bits(a.centre_camera, b.centre_camera) && same_bits(a.centre_floor, b.centre_floor) &&
                 same_bits(a.width_mm, b.width_mm) && same_bits(a.face_height_mm, b.face_height_mm) &&
                 a.pockets.size() == b.pockets.size() && a.verdict == b.verdict &&
-                a.reason == b.reason && same_bits(a.confidence, b.confidence);
+                a.reason == b.reason && a.type == b.type && same_bits(a.confidence, b.confidence);
     for (std::size_t k = 0; same && k < a.pockets.size(); ++k) {
         same = same_bits(a.pockets[k].offset_mm, b.pockets[k].offset_mm) &&
                same_bits(a.pockets[k].width_mm, b.pockets[k].width_mm) &&
@@ -80,15 +84,25 @@ bool same_result(const DockPose& a, const DockPose& b)
     return same;
 }
 
+bool same_detection(const Detection& a, const Detection& b)
+{
+    if (a.pallets.size() != b.pallets.size() || a.candidates != b.candidates) return false;
+    for (std::size_t k = 0; k < a.pallets.size(); ++k) {
+        if (!same_result(a.pallets[k], b.pallets[k])) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-TEST(DockPose, SquareOnPalletMatchesTheTruthInBothFrames)
+TEST(DetectPallets, SquareOnPalletMatchesTheTruthInBothFrames)
 {
     const sim::Frame frame = pallet_frame(1500.0, 0.0, 0.0, true);
-    const FrameAnalysis analysis = analysed(frame.depth);
-    ASSERT_EQ(analysis.outcome, PalletOutcome::pallet_found);
-    const DockPose dock = measure_dock_pose(frame.depth, analysis);
+    const Detection detection = detect_pallets(frame.depth);
+    ASSERT_EQ(detection.pallets.size(), 1U);
+    const DockPose dock = dock_of(detection);
     ASSERT_EQ(dock.verdict, DockVerdict::pallet) << dock_reason_name(dock.reason);
+    EXPECT_EQ(dock.type, "block_1200x800_long");
     EXPECT_EQ(dock.reason, DockReason::none);
 
     // The floor: 200 mm below the camera, which looks 6 degrees up.
@@ -123,7 +137,7 @@ TEST(DockPose, SquareOnPalletMatchesTheTruthInBothFrames)
     EXPECT_LE(dock.confidence, 1.0);
 }
 
-TEST(DockPose, TurnAndOffsetKeepTheirSignsAndFrames)
+TEST(DetectPallets, TurnAndOffsetKeepTheirSignsAndFrames)
 {
     // Yaw > 0 turns the right end away: it must come out > 0, the right end farther, the face
     // looking to the right (its normal's x > 0), and the centre where the truth has it in either
@@ -132,7 +146,7 @@ TEST(DockPose, TurnAndOffsetKeepTheirSignsAndFrames)
         for (const double lateral : {-200.0, 250.0}) {
             SCOPED_TRACE("yaw " + std::to_string(yaw) + " lateral " + std::to_string(lateral));
             const sim::Frame frame = pallet_frame(1400.0, lateral, yaw);
-            const DockPose dock = measure_dock_pose(frame.depth, analysed(frame.depth));
+            const DockPose dock = dock_of(detect_pallets(frame.depth));
             ASSERT_EQ(dock.verdict, DockVerdict::pallet) << dock_reason_name(dock.reason);
             EXPECT_NEAR(dock.yaw_deg, yaw, 0.3);
             EXPECT_EQ(dock.right_edge_floor.y() > dock.left_edge_floor.y(), yaw > 0.0);
@@ -154,20 +168,19 @@ TEST(DockPose, TurnAndOffsetKeepTheirSignsAndFrames)
     }
 }
 
-TEST(DockPose, FacesCutOffByTheBandOrTheImageAreMeasuredWhole)
+TEST(DetectPallets, FacesCutOffByTheBandOrTheImageAreMeasuredWhole)
 {
-    // 300 mm to the side the fixed lateral band keeps 900 mm of the face: the measurement reaches
-    // beyond the contour and finds all 1200.
+    // 300 mm to the side, where the fixed lateral band keeps 900 mm of the face: all 1200.
     const sim::Frame beside = pallet_frame(1250.0, 300.0, 0.0, true);
-    const DockPose wide = measure_dock_pose(beside.depth, analysed(beside.depth));
+    const DockPose wide = dock_of(detect_pallets(beside.depth));
     ASSERT_EQ(wide.verdict, DockVerdict::pallet) << dock_reason_name(wide.reason);
     EXPECT_NEAR(wide.width_mm, 1200.0, 5.0);
     EXPECT_NEAR(wide.centre_floor.x(), 300.0, 3.0);
 
     // At 1 m, turned and beside the camera, one end lies outside the image: that edge and the
-    // width are not measured, and the centre is the middle between the two pockets.
+    // width are not measured, and the centre comes from the end seen and the pockets.
     const sim::Frame cut = pallet_frame(1000.0, 250.0, -20.0, true);
-    const DockPose half = measure_dock_pose(cut.depth, analysed(cut.depth));
+    const DockPose half = dock_of(detect_pallets(cut.depth));
     ASSERT_EQ(half.verdict, DockVerdict::pallet) << dock_reason_name(half.reason);
     EXPECT_TRUE(std::isnan(half.width_mm));
     EXPECT_NE(std::isnan(half.left_edge_floor.x()), std::isnan(half.right_edge_floor.x()));
@@ -176,16 +189,15 @@ TEST(DockPose, FacesCutOffByTheBandOrTheImageAreMeasuredWhole)
     EXPECT_NEAR(half.yaw_deg, -20.0, 0.3);
 }
 
-TEST(DockPose, ClutterAndALoadLeaveTheFaceAlone)
+TEST(DetectPallets, ClutterAndALoadLeaveTheFaceAlone)
 {
     // A box beside the pallet that the face line's extension crosses, and a load on the deck set
     // back 25 mm: under every seed the face's spread, top and centre stay the pallet's.
     for (const std::uint64_t render_seed : {5ULL, 105ULL}) {
         const sim::Frame frame = sim::render(sim::warehouse_scene(), render_seed);
-        const FrameAnalysis analysis = analysed(frame.depth);
         for (std::uint64_t seed = 1; seed <= 6; ++seed) {
             SCOPED_TRACE("render " + std::to_string(render_seed) + " seed " + std::to_string(seed));
-            const DockPose dock = measure_dock_pose(frame.depth, analysis, seed);
+            const DockPose dock = dock_of(detect(frame.depth, seed));
             ASSERT_EQ(dock.verdict, DockVerdict::pallet) << dock_reason_name(dock.reason);
             expect_near3(dock.centre_camera, frame.truth.pallets[0].faces[0].centre, 3.0, "centre");
             EXPECT_NEAR(dock.face_height_mm, 144.0, 4.0);
@@ -195,122 +207,99 @@ TEST(DockPose, ClutterAndALoadLeaveTheFaceAlone)
     }
 }
 
-TEST(DockPose, FloorTakenForAPalletIsNoPallet)
+TEST(DetectPallets, FloorAloneHoldsNoPallet)
 {
-    // Dropouts in the ground patch tilt the fixed floor fit until far floor passes for a pallet;
-    // the robust floor never takes pixels without depth, so no face stands on it.
-    int fixed_pallets = 0;
-    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+    // Dropouts and noise on a floor that the fixed analysis often takes for a pallet: the robust
+    // floor never takes pixels without depth, and no face stands on it.
+    for (std::uint64_t seed = 1; seed <= 8; ++seed) {
         sim::Scene scene = sim::floor_scene(sim::Mount{250.0, 4.0, 0.0});
         scene.sensor.noise_k_per_mm = 2.0e-6;
         scene.sensor.dropout_rate = 0.04;
-        const sim::Frame frame = sim::render(scene, seed);
-        const FrameAnalysis analysis = analysed(frame.depth);
-        fixed_pallets += analysis.outcome == PalletOutcome::pallet_found;
-        const DockPose dock = measure_dock_pose(frame.depth, analysis);
-        EXPECT_EQ(dock.verdict, DockVerdict::no_pallet) << "seed " << seed;
+        const Detection detection = detect(sim::render(scene, seed).depth);
+        EXPECT_TRUE(detection.pallets.empty()) << "seed " << seed;
+        const DockPose dock = dock_of(detection);
+        EXPECT_EQ(dock.verdict, DockVerdict::no_pallet);
+        EXPECT_EQ(dock.reason, DockReason::no_face);
         EXPECT_TRUE(dock.floor.found);
         EXPECT_NEAR(dock.floor.camera_height_mm, 250.0, 3.0) << "seed " << seed;
         EXPECT_NEAR(dock.floor.camera_tilt_deg, 4.0, 0.2) << "seed " << seed;
         EXPECT_EQ(dock.confidence, 0.0);
     }
-    EXPECT_GT(fixed_pallets, 0) << "no frame where the fixed analysis takes the floor for a pallet";
-
-    // The catalogue's noisy scene, whose fixed report is often the floor: the dock measurement
-    // finds the real pallet or none.
-    for (std::uint64_t n = 1; n <= 3; ++n) {
-        const sim::Frame frame = sim::render_scene_frame("noisy", n);
-        const DockPose dock = measure_dock_pose(frame.depth, analysed(frame.depth));
-        if (dock.verdict == DockVerdict::pallet) {
-            expect_near3(dock.centre_camera, frame.truth.pallets[0].faces[0].centre, 15.0, "noisy scene centre");
-        }
-    }
 }
 
-TEST(DockPose, DegenerateInputsSayWhatIsMissing)
+TEST(DetectPallets, DegenerateInputsSayWhatIsMissing)
 {
     // No depth at all: no floor, nothing measured.
-    const cv::Mat zero = cv::Mat::zeros(480, 640, CV_16UC1);
-    FrameAnalysis none;
-    const DockPose empty = measure_dock_pose(zero, none);
+    const Detection empty = detect(cv::Mat::zeros(480, 640, CV_16UC1));
     EXPECT_FALSE(empty.floor.found);
     EXPECT_EQ(empty.reason, DockReason::no_floor);
-    EXPECT_EQ(empty.verdict, DockVerdict::no_pallet);
-    EXPECT_FALSE(empty.face_found);
-    EXPECT_TRUE(std::isnan(empty.floor.camera_height_mm));
-    EXPECT_TRUE(std::isnan(empty.centre_camera.x()));
-    EXPECT_TRUE(empty.pockets.empty());
-    EXPECT_EQ(empty.confidence, 0.0);
+    EXPECT_TRUE(empty.pallets.empty());
+    const DockPose none = dock_of(empty);
+    EXPECT_EQ(none.reason, DockReason::no_floor);
+    EXPECT_EQ(none.verdict, DockVerdict::no_pallet);
+    EXPECT_FALSE(none.face_found);
+    EXPECT_TRUE(std::isnan(none.floor.camera_height_mm));
+    EXPECT_TRUE(std::isnan(none.centre_camera.x()));
+    EXPECT_TRUE(none.pockets.empty());
+    EXPECT_EQ(none.confidence, 0.0);
 
-    // A wall square to the camera fills the view: no plane there is a floor below it.
-    const cv::Mat wall(480, 640, CV_16UC1, cv::Scalar(1800));
-    EXPECT_EQ(measure_dock_pose(wall, none).reason, DockReason::no_floor);
+    // One depth everywhere (a wall square to the camera), or every pixel at the sensor's limits:
+    // no plane there is a floor below the camera.
+    for (const int depth : {1, 1800, 65535}) {
+        EXPECT_EQ(detect(cv::Mat(480, 640, CV_16UC1, cv::Scalar(depth))).reason, DockReason::no_floor) << depth;
+    }
 
-    // A floor and a pallet, but a face contour of two pixels, or none: the floor only.
-    const sim::Frame frame = pallet_frame(1500.0, 0.0, 0.0, true);
-    FrameAnalysis tiny = analysed(frame.depth);
-    tiny.outcome = PalletOutcome::no_pallet;
-    tiny.pose.face_contour = {{320, 300}, {321, 300}};
-    const DockPose two_pixels = measure_dock_pose(frame.depth, tiny);
-    EXPECT_TRUE(two_pixels.floor.found);
-    EXPECT_EQ(two_pixels.reason, DockReason::no_seed);
-    EXPECT_FALSE(two_pixels.face_found);
-    FrameAnalysis no_contour = tiny;
-    no_contour.outcome = PalletOutcome::no_contour;
-    EXPECT_EQ(measure_dock_pose(frame.depth, no_contour).reason, DockReason::no_seed);
-    FrameAnalysis outside = tiny;
-    outside.pose.face_contour = {{-50, -40}, {-10, -40}, {-10, -5}};
-    EXPECT_EQ(measure_dock_pose(frame.depth, outside).reason, DockReason::no_seed);
-
-    // A floor with a face contour over bare floor: no seed at pallet heights.
+    // The floor alone, exact: a floor and nothing on it.
     sim::Scene floor_only = sim::floor_scene();
     floor_only.sensor = sim::exact_sensor();
-    const cv::Mat floor_depth = sim::render(floor_only, 3).depth;
-    FrameAnalysis on_floor;
-    on_floor.outcome = PalletOutcome::pallet_found;
-    on_floor.pose.face_contour = {{100, 300}, {540, 300}, {540, 360}, {100, 360}};
-    EXPECT_EQ(measure_dock_pose(floor_depth, on_floor).reason, DockReason::no_seed);
+    const Detection bare = detect(sim::render(floor_only, 3).depth, 1, true);
+    EXPECT_TRUE(bare.floor.found);
+    EXPECT_EQ(bare.reason, DockReason::no_face);
+    EXPECT_EQ(bare.candidates, 0U);
+    EXPECT_TRUE(bare.rejected.empty());
 
     // Another size or type is refused.
-    EXPECT_THROW(measure_dock_pose(cv::Mat::zeros(240, 320, CV_16UC1), none), cv::Exception);
-    EXPECT_THROW(measure_dock_pose(cv::Mat::zeros(480, 640, CV_32FC1), none), cv::Exception);
+    EXPECT_THROW(detect(cv::Mat::zeros(240, 320, CV_16UC1)), cv::Exception);
+    EXPECT_THROW(detect(cv::Mat::zeros(480, 640, CV_32FC1)), cv::Exception);
 }
 
-TEST(DockPose, ResultFollowsFromInputAndSeedAlone)
+TEST(DetectPallets, ResultFollowsFromInputAndSeedAlone)
 {
     const sim::Frame frame = pallet_frame(1750.0, 120.0, 10.0, false, 21);
-    const FrameAnalysis analysis = analysed(frame.depth);
-    const DockPose first = measure_dock_pose(frame.depth, analysis, 7);
-    ASSERT_EQ(first.verdict, DockVerdict::pallet);
-    EXPECT_TRUE(same_result(first, measure_dock_pose(frame.depth, analysis, 7)));
+    DetectorParams params;
+    params.seed = 7;
+    DetectorWorkspace workspace;
+    const Detection first = detect_pallets(frame.depth, builtin_pallet_types(), params, workspace);
+    ASSERT_EQ(first.pallets.size(), 1U);
+    EXPECT_TRUE(same_detection(first, detect(frame.depth, 7)));
 
-    // Scratch buffers that held another frame change nothing.
-    DockScratch scratch;
-    const sim::Frame other = pallet_frame(1100.0, -200.0, -15.0, false, 22);
-    measure_dock_pose(other.depth, analysed(other.depth), scratch, 7);
-    EXPECT_TRUE(same_result(first, measure_dock_pose(frame.depth, analysis, scratch, 7)));
+    // A workspace that held another frame changes nothing.
+    const sim::Frame other = pallet_frame(1100.0, -200.0, -15.0, false, 22, "plastic_9leg_1200x800");
+    detect_pallets(other.depth, builtin_pallet_types(), params, workspace);
+    EXPECT_TRUE(same_detection(first, detect_pallets(frame.depth, builtin_pallet_types(), params, workspace)));
 
     // Another seed draws other samples; the robust fits land on the same face.
     for (const std::uint64_t seed : {1ULL, 2ULL, 0xFFFFFFFFFFFFFFFFULL}) {
-        const DockPose again = measure_dock_pose(frame.depth, analysis, seed);
-        ASSERT_EQ(again.verdict, DockVerdict::pallet) << seed;
-        expect_near3(again.centre_camera, first.centre_camera, 1.0, "centre under another seed");
-        EXPECT_NEAR(again.yaw_deg, first.yaw_deg, 0.05) << seed;
+        const Detection again = detect(frame.depth, seed);
+        ASSERT_EQ(again.pallets.size(), 1U) << seed;
+        expect_near3(again.pallets[0].centre_camera, first.pallets[0].centre_camera, 1.0, "centre under another seed");
+        EXPECT_NEAR(again.pallets[0].yaw_deg, first.pallets[0].yaw_deg, 0.05) << seed;
     }
 }
 
-TEST(DockPose, ConfidenceFallsWithDistanceAndNoise)
+TEST(DetectPallets, ConfidenceFallsWithDistanceAndNoise)
 {
     // The same placement, nearer and cleaner against farther and noisier: the second is measured
     // less surely, and says so.
     const sim::Frame near_frame = pallet_frame(1250.0, 0.0, 5.0, true);
-    sim::Scene far_scene = sim::pallet_scene(2250.0, 0.0, 5.0);
+    sim::Scene far_scene = sim::pallet_scene(3250.0, 0.0, 5.0);
     far_scene.sensor.noise_k_per_mm = 2.0e-6;
     const sim::Frame far_frame = sim::render(far_scene, 4);
-    const DockPose sure = measure_dock_pose(near_frame.depth, analysed(near_frame.depth));
-    const DockPose unsure = measure_dock_pose(far_frame.depth, analysed(far_frame.depth));
+    const DockPose sure = dock_of(detect(near_frame.depth));
+    const DockPose unsure = dock_of(detect(far_frame.depth));
     ASSERT_EQ(sure.verdict, DockVerdict::pallet);
     ASSERT_EQ(unsure.verdict, DockVerdict::pallet) << dock_reason_name(unsure.reason);
     EXPECT_GT(sure.confidence, unsure.confidence);
     EXPECT_GT(unsure.confidence, 0.0);
+    EXPECT_LE(sure.confidence, 1.0);
 }

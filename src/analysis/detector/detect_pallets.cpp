@@ -1,0 +1,195 @@
+#include "analysis/detector/detect_pallets.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/detector/angles.hpp"
+#include "analysis/detector/face_extent.hpp"
+#include "analysis/detector/floor_fit.hpp"
+#include "analysis/detector/verdict.hpp"
+#include "common/portable_math.hpp"
+
+namespace {
+
+// One candidate measured: its face and verdict, or why it holds none.
+DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate, const FloorFrame& f,
+                           const std::vector<PalletType>& types, const DetectorParams& params, std::uint64_t& random,
+                           DetectorWorkspace& ws)
+{
+    DockPose pose;
+    pose.reason = DockReason::no_face;
+    FaceFit& fit = ws.fit;
+    FaceCandidate seen = candidate;
+    double floor_height = 0.0;
+    // A face that reaches the window's end may go on beyond it (the scan broke it up): once more
+    // with the window around all of it.
+    for (int pass = 0; pass < 2; ++pass) {
+        const FaceWindow window = window_of(seen, f, params);
+        floor_height = local_floor_height(depth, window, f, params, ws.values);
+        window_points(depth, window, f, floor_height, params, ws.band, ws.upper);
+        pose.face_points = ws.band.size();
+        if (!fit_face_line(ws.band, ws.upper, seen, f, params, random, ws.line, fit)) return pose;
+        const double reach = params.window_margin_mm / 2.0;
+        if (fit.left > window.t_lo + reach && fit.right < window.t_hi - reach) break;
+        seen.left = std::min(seen.left, fit.left);
+        seen.right = std::max(seen.right, fit.right);
+    }
+    const Line& line = fit.line;
+    pose.face_found = true;
+    pose.face_inliers = fit.inliers.size();
+    pose.face_residual_mm = fit.scale;
+    pose.yaw_deg = degrees(portable_atan2(-line.mx, line.my));
+    pose.face_distance_mm = line.c;
+    pose.face_normal_camera = -(line.mx * f.x + line.my * f.y);
+    rows_of(ws.band, fit, ws.rows);
+    const FaceEnds ends = face_ends(depth, ws.band, fit, ws.rows, f, ws.values);
+    const std::vector<Opening> openings = find_openings(ws.band, fit, f, params, ws.openings);
+    double lean_error = NAN;
+    pose.face_tilt_deg = face_lean_deg(ws.band, fit, lean_error);
+    top_heights(ws.band, ws.upper, fit, ws.heights);
+    const MeasuredFaceParts parts{ws.band, ws.upper, fit, ends, openings, ws.heights, pose.face_tilt_deg, lean_error,
+                                  face_bottom(ws.band, fit, ws.values), floor_height};
+    judge_face(parts, types, params, f, ws.bins, pose);
+    return pose;
+}
+
+double floor_distance(const DockPose& pose)
+{
+    return pose.centre_floor.head<2>().norm();
+}
+
+// How squarely the face turns to the camera: the cosine between its normal and the line of sight
+// to its centre.
+double facing(const DockPose& pose)
+{
+    return pose.face_distance_mm / floor_distance(pose);
+}
+
+// The ends of a face in the floor plane: its measured ends, else its centre.
+std::vector<Eigen::Vector2d> ends_of(const DockPose& pose)
+{
+    std::vector<Eigen::Vector2d> ends;
+    for (const Eigen::Vector3d* e : {&pose.left_edge_floor, &pose.right_edge_floor}) {
+        if (e->allFinite()) ends.push_back(e->head<2>());
+    }
+    return ends;
+}
+
+// Two faces of one pallet: square to each other, an end of one near an end of the other.
+bool one_pallet(const DockPose& a, const DockPose& b, const DetectorParams& params)
+{
+    const double cos_between = std::abs(a.face_normal_camera.dot(b.face_normal_camera));
+    if (cos_between > cos_deg(90.0 - params.corner_angle_deg)) return false;
+    for (const Eigen::Vector2d& p : ends_of(a)) {
+        for (const Eigen::Vector2d& q : ends_of(b)) {
+            if ((p - q).norm() < params.corner_mm) return true;
+        }
+    }
+    return false;
+}
+
+// The same face found from two candidates: centres close, lines parallel.
+bool same_face(const DockPose& a, const DockPose& b)
+{
+    return (a.centre_floor - b.centre_floor).head<2>().norm() < 150.0 &&
+           a.face_normal_camera.dot(b.face_normal_camera) > cos_deg(10.0);
+}
+
+}  // namespace
+
+Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& types, const DetectorParams& params,
+                         DetectorWorkspace& ws)
+{
+    CV_Assert(depth.type() == CV_16UC1 && depth.rows == depth_rows && depth.cols == depth_cols);
+    Detection detection;
+    detection.explained = params.explain;
+    std::uint64_t random = params.seed;
+    FloorFrame f;
+    detection.floor = fit_floor(depth, params, ws.floor_points, random, f);
+    if (!detection.floor.found) return detection;
+    detection.reason = DockReason::no_face;
+    std::vector<FaceCandidate> candidates = find_candidates(depth, f, params, ws.scan);
+    std::vector<DockPose> found;
+    for (std::size_t next = 0; next < candidates.size() && next < 2 * params.max_candidates; ++next) {
+        const FaceCandidate candidate = candidates[next];
+        DockPose pose = measure_candidate(depth, candidate, f, types, params, random, ws);
+        pose.floor = detection.floor;
+        ++detection.candidates;
+        // What of the candidate lies beyond its face, on the same line, is a candidate of its own:
+        // two pallets side by side with a narrow gap scan as one straight run.
+        if (pose.face_found) {
+            const double gap = params.run_gap_mm;
+            for (const auto& [lo, hi] : {std::pair{candidate.left, ws.fit.left - gap}, std::pair{ws.fit.right + gap, candidate.right}}) {
+                if (hi - lo < params.scan_min_length_mm) continue;
+                FaceCandidate rest = candidate;
+                rest.left = lo;
+                rest.right = hi;
+                candidates.push_back(rest);
+            }
+        }
+        if (pose.verdict != DockVerdict::no_pallet) {
+            found.push_back(std::move(pose));
+        } else if (params.explain || pose.face_found) {
+            detection.rejected.push_back(std::move(pose));
+        }
+    }
+    // Nearest first; then a face found twice, or the second face of a pallet, gives way to the
+    // one before it or to the one turned more squarely to the camera.
+    std::stable_sort(found.begin(), found.end(),
+                     [](const DockPose& a, const DockPose& b) { return floor_distance(a) < floor_distance(b); });
+    std::vector<bool> dropped(found.size(), false);
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        for (std::size_t j = i + 1; j < found.size() && !dropped[i]; ++j) {
+            if (dropped[j]) continue;
+            if (same_face(found[i], found[j])) {
+                dropped[j] = true;
+            } else if (one_pallet(found[i], found[j], params)) {
+                dropped[facing(found[i]) >= facing(found[j]) ? j : i] = true;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        if (!dropped[i] && detection.pallets.size() < params.max_pallets) detection.pallets.push_back(found[i]);
+    }
+    if (!detection.pallets.empty()) detection.reason = DockReason::none;
+    if (!params.explain) {
+        // Only the reason of the candidate nearest the axis is kept, for dock_of.
+        const auto off_axis = [](const DockPose& p) {
+            return std::isfinite(p.centre_floor.x()) ? std::abs(p.centre_floor.x() / p.centre_floor.y()) : INFINITY;
+        };
+        std::stable_sort(detection.rejected.begin(), detection.rejected.end(),
+                         [&](const DockPose& a, const DockPose& b) { return off_axis(a) < off_axis(b); });
+        if (detection.rejected.size() > 1) detection.rejected.resize(1);
+    }
+    return detection;
+}
+
+Detection detect_pallets(const cv::Mat& depth)
+{
+    DetectorWorkspace workspace;
+    return detect_pallets(depth, builtin_pallet_types(), DetectorParams{}, workspace);
+}
+
+DockPose dock_of(const Detection& detection)
+{
+    const auto off_axis = [](const DockPose& p) {
+        const Eigen::Vector3d& c = p.centre_floor;
+        return std::isfinite(c.x()) && c.y() > 0.0 ? std::abs(c.x() / c.y()) : INFINITY;
+    };
+    const DockPose* best = nullptr;
+    for (const DockPose& p : detection.pallets) {
+        if (best == nullptr || off_axis(p) < off_axis(*best)) best = &p;
+    }
+    if (best != nullptr) return *best;
+    DockPose none;
+    none.floor = detection.floor;
+    none.reason = detection.reason;
+    for (const DockPose& p : detection.rejected) {
+        if (best == nullptr || off_axis(p) < off_axis(*best)) best = &p;
+    }
+    if (best != nullptr) {
+        none = *best;
+        none.floor = detection.floor;
+    }
+    return none;
+}
