@@ -103,6 +103,14 @@ int main(int argc, char** argv)
     catch_stop_signals();
     ScanRun run;
     run.options = parsed.options;
+    if (!run.options.pallet_types_path.empty()) {
+        std::string types_error;
+        const std::optional<std::vector<PalletType>> types =
+            load_pallet_types(run.options.pallet_types_path, builtin_pallet_types(), types_error);
+        if (!types) return report_usage_error(std::cerr, tool, "--pallet-types " + types_error);
+        run.pallet_types = *types;
+    }
+    run.detector.explain = run.options.explain;
     const std::string dir_error = prepare_output_dirs(run.options);
     if (!dir_error.empty()) return report_usage_error(std::cerr, tool, dir_error);
     if (!run.options.output_path.empty()) {

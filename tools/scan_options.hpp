@@ -17,6 +17,8 @@ struct ScanOptions {
     std::string output_path;          // empty: standard output
     std::string views_dir;            // empty: no result views
     std::string record_dir;           // empty: no recording
+    std::string pallet_types_path;    // empty: the built-in pallet types only
+    bool explain = false;             // the detector's rejected candidates in each record
 };
 
 // The options of the arguments after the program name (tools/cli.hpp), or the usage error: also

@@ -34,6 +34,24 @@ check "views and recording in one folder" \
 check "help" [ "$(status_of "$scan" --help)" = 0 ]
 check "help text on stdout" grep -q "^Usage: pallet_scan" "$work/out"
 
+# --- pallet types from a file: refused before any frame with the key and the reason ------------
+printf '{"types": [{"name": "half", "width_mm": 600, "height_mm": "tall", "openings": []}]}' > "$work/types.json"
+check "a bad type file is a usage error" [ "$(status_of "$scan" --pallet-types "$work/types.json" "$frames")" = 2 ]
+check "the key and the reason" grep -q "types.json: types\[0\].height_mm: must be a number" "$work/err"
+check "nothing analysed before it" [ ! -s "$work/out" ]
+check "a missing type file" [ "$(status_of "$scan" --pallet-types "$work/no_types.json" "$frames")" = 2 ]
+printf '{"replace": true, "types": [{"name": "wide_2000", "width_mm": 2000, "height_mm": 150,
+  "openings": [{"left_mm": 200, "right_mm": 900, "bottom_mm": 0, "top_mm": 100},
+               {"left_mm": 1100, "right_mm": 1800, "bottom_mm": 0, "top_mm": 100}]}]}' > "$work/types.json"
+status=$(status_of "$scan" --pallet-types "$work/types.json" --explain "$frames/01_pallet_1500.png")
+check "a type file that replaces the built-in types" [ "$status" = 0 ]
+check "the 1200 mm pallet, no type of the file, is an unknown type" \
+  grep -q '"pallets":\[{"verdict":"unknown_type","type":null,' "$work/out"
+check "explain adds the rejected faces" grep -q '"rejected":\[' "$work/out"
+status=$(status_of "$scan" "$frames/01_pallet_1500.png")
+check "without explain no rejected faces" bash -c "! grep -q '\"rejected\"' '$work/out'"
+check "records stay whole JSON lines" whole_records "$work/out"
+
 # --- output file, views named after inputs, created folders ------------------------------------
 status=$(status_of "$scan" --output "$work/records.jsonl" --save-views "$work/new/views" \
                            "$frames/01_pallet_1500.png" "$frames/01_pallet_1500.png")
