@@ -5,14 +5,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -26,8 +30,10 @@
 #include "analysis/plane_fit.hpp"
 #include "analysis/range_masks.hpp"
 #include "analysis/result_report.hpp"
+#include "sim/depth_png.hpp"
 #include "sim/render.hpp"
 #include "sim/scene.hpp"
+#include "sim/scenes.hpp"
 
 #ifdef PALLET_BENCH_PCL
 #include <pcl/ModelCoefficients.h>
@@ -155,10 +161,10 @@ void check_dock(const FrameKind& frame)
 }
 
 // The whole frame without a window or a console clear: views, analysis, report, result view.
-std::size_t headless_frame_literal(const cv::Mat& depth)
+std::size_t headless_frame_literal(const cv::Mat& depth, LiteralWorkspace& workspace)
 {
     const cv::Mat view = make_depth_view(depth);
-    const FrameAnalysis analysis = analyse_depth_literal(depth);
+    const FrameAnalysis analysis = analyse_depth_literal(depth, workspace);
     std::ostringstream out;
     write_report(out, analysis, TextEncoding::utf8);
     const cv::Mat result_view = draw_result_view(view, analysis);
@@ -190,6 +196,43 @@ std::size_t replayed_frame(const std::vector<std::uint8_t>& png, AnalysisWorkspa
 {
     const cv::Mat depth = cv::imdecode(png, cv::IMREAD_UNCHANGED);
     return headless_frame_fast(depth, workspace, fast_views);
+}
+
+// The frame as pallet_scan --record writes it (the image library's PNG encoder), in a file of
+// its own that is removed at the end of the run.
+std::string recorded_file(const FrameKind& frame)
+{
+    std::vector<std::uint8_t> png;
+    cv::imencode(".png", frame.depth, png);
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("pallet_bench_" + std::to_string(::getpid()) + "_" + frame.name + ".png"))
+                                 .string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    return path;
+}
+
+// Both decoders must give the frame's own pixels before they are timed.
+void check_decoders(const FrameKind& frame, const std::string& path)
+{
+    for (const sim::PngDecoder decoder : {sim::PngDecoder::libpng, sim::PngDecoder::libspng}) {
+        const sim::DepthPngRead read = sim::read_depth_png(path, decoder);
+        if (!read.error.empty() || !same_image(read.depth, frame.depth))
+            refuse(frame, decoder == sim::PngDecoder::libpng ? "libpng decodes other pixels"
+                                                             : "libspng decodes other pixels");
+    }
+}
+
+// A recorded frame as pallet_scan handles it (its default JSON records aside): the file read and
+// decoded, the analysis and the pallet detector, with the workspaces kept from frame to frame.
+std::size_t recorded_frame(const std::string& path, sim::PngDecoder decoder,
+                           AnalysisWorkspace& workspace, DetectorWorkspace& detector)
+{
+    const sim::DepthPngRead read = sim::read_depth_png(path, decoder);
+    const FrameAnalysis analysis = analyse_depth(read.depth, workspace);
+    const Detection detection =
+        detect_pallets(read.depth, builtin_pallet_types(), DetectorParams{}, detector);
+    return analysis.pose.face_point_count + static_cast<std::size_t>(dock_of(detection).verdict);
 }
 
 #ifdef PALLET_BENCH_PCL
@@ -277,7 +320,7 @@ void add(const std::string& name, std::function<void()> body)
     })->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();  // the library's worker threads too
 }
 
-void register_frame(const FrameKind& frame)
+void register_frame(const FrameKind& frame, const std::string& recorded_path)
 {
     const cv::Mat depth = frame.depth;
     const std::string kind = frame.name + "/";
@@ -290,8 +333,9 @@ void register_frame(const FrameKind& frame)
     const cv::Mat view = make_depth_view(depth);
     std::vector<std::uint8_t> png;
     cv::imencode(".png", depth, png);
-    // Each benchmark owns its workspace, as each thread of a tool does.
+    // Each benchmark owns its workspace, as each thread of a tool does; the literal form's too.
     const auto workspace = [] { return std::make_shared<AnalysisWorkspace>(); };
+    const auto literal_workspace = [] { return std::make_shared<LiteralWorkspace>(); };
     AnalysisWorkspace prepared;
     std::vector<cv::Point3d> ground_points;
     make_combined_band_mask_fast(depth, ground_frame_of(depth, ground_points), prepared.band);
@@ -300,19 +344,23 @@ void register_frame(const FrameKind& frame)
     add(kind + "ground_frame", [=, g = std::make_shared<std::vector<cv::Point3d>>()] {
         benchmark::DoNotOptimize(ground_frame_of(depth, *g));
     });
-    add(kind + "align+bands/literal",
-        [=] { benchmark::DoNotOptimize(make_combined_band_mask(align_to_ground(depth))); });
+    add(kind + "align+bands/literal", [=, w = literal_workspace()] {
+        benchmark::DoNotOptimize(
+            make_combined_band_mask(align_to_ground(depth, w->alignment), w->bands).data);
+    });
     add(kind + "align+bands/fast", [=, w = workspace()] {
         make_combined_band_mask_fast(depth, ground_frame_of(depth, w->ground_points), w->band);
         benchmark::DoNotOptimize(w->band.bounds);
     });
-    add(kind + "contours/literal",
-        [=] { benchmark::DoNotOptimize(find_candidate_contours(mask)); });
+    add(kind + "contours/literal", [=, w = literal_workspace()] {
+        benchmark::DoNotOptimize(find_candidate_contours(mask, w->contours));
+    });
     add(kind + "contours/fast", [=] { benchmark::DoNotOptimize(find_candidate_contours_fast(band)); });
     if (!face_rect.empty()) {
-        add(kind + "face/literal", [=] {
-            const cv::Mat face_mask = fill_face_mask(selection, depth.size());
-            benchmark::DoNotOptimize(fit_plane(gather_face_points(face_mask, mask, depth)));
+        add(kind + "face/literal", [=, w = literal_workspace()] {
+            const cv::Mat& face_mask = fill_face_mask(selection, depth.size(), w->face_mask);
+            gather_face_points(face_mask, mask, depth, w->face_points);
+            benchmark::DoNotOptimize(fit_plane(w->face_points));
         });
         add(kind + "face/fast", [=, w = workspace()] {
             const cv::Mat window = fill_face_mask_fast(selection, face_rect, w->face_mask);
@@ -328,16 +376,30 @@ void register_frame(const FrameKind& frame)
         DepthViews& views = make_depth_views_fast(depth, w->views);
         benchmark::DoNotOptimize(draw_result_overlay(views.colour_view, analysis));
     });
-    add(kind + "analysis/literal", [=] { benchmark::DoNotOptimize(analyse_depth_literal(depth)); });
+    add(kind + "analysis/literal", [=, w = literal_workspace()] {
+        benchmark::DoNotOptimize(analyse_depth_literal(depth, *w));
+    });
     add(kind + "analysis/fast",
         [=, w = workspace()] { benchmark::DoNotOptimize(analyse_depth(depth, *w)); });
-    add(kind + "frame/literal", [=] { benchmark::DoNotOptimize(headless_frame_literal(depth)); });
+    add(kind + "frame/literal", [=, w = literal_workspace()] {
+        benchmark::DoNotOptimize(headless_frame_literal(depth, *w));
+    });
     add(kind + "frame/fast",
         [=, w = workspace()] { benchmark::DoNotOptimize(headless_frame_fast(depth, *w, true)); });
     add(kind + "replayed/fast_views",
         [=, w = workspace()] { benchmark::DoNotOptimize(replayed_frame(png, *w, true)); });
     add(kind + "replayed/library_views",
         [=, w = workspace()] { benchmark::DoNotOptimize(replayed_frame(png, *w, false)); });
+    for (const auto& [name, decoder] : {std::pair("libpng", sim::PngDecoder::libpng),
+                                        std::pair("libspng", sim::PngDecoder::libspng)}) {
+        add(kind + "decode/" + name, [=, d = decoder] {
+            benchmark::DoNotOptimize(sim::read_depth_png(recorded_path, d).depth.data);
+        });
+        add(kind + "recorded/" + name,
+            [=, d = decoder, w = workspace(), dock = std::make_shared<DetectorWorkspace>()] {
+                benchmark::DoNotOptimize(recorded_frame(recorded_path, d, *w, *dock));
+            });
+    }
     // The dock measurement as a frame loop runs it: its scratch kept from frame to frame.
     const auto scratch = std::make_shared<DetectorWorkspace>();
     add(kind + "dock/fast",
@@ -345,6 +407,19 @@ void register_frame(const FrameKind& frame)
 #ifdef PALLET_BENCH_PCL
     add(kind + "pcl_pipeline/pcl", [=] { benchmark::DoNotOptimize(pcl_pipeline(depth)); });
 #endif
+}
+
+// One stand-in camera frame of a catalogue scene, filmed with each sensor (the camera's budget is
+// 33 ms a frame).
+void register_rendering()
+{
+    for (const char* scene : {"empty", "pallet", "clutter"}) {
+        for (const char* sensor : {"legacy", "ideal", "tof"}) {
+            add(std::string("render/") + scene + "/" + sensor, [=, preset = sim::sensor_preset(sensor)] {
+                benchmark::DoNotOptimize(sim::render_scene_frame(scene, 1, preset).depth.data);
+            });
+        }
+    }
 }
 
 void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::string, double>& us)
@@ -384,6 +459,22 @@ void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::stri
                 "plane fit;\nview: depth view and result view; replayed: the headless frame of a "
                 "decoded PNG, as a replay\ndelivers it; views: the share of that frame's CPU that "
                 "the fast views save over the library's;\ndock: the dock measurement.\n");
+    std::printf("\nDecoding a recorded frame (sim/depth_png.*, as pallet_scan and the replay read it; CPU "
+                "time, microseconds)\n");
+    std::printf("%-10s | %8s %8s %6s | %9s %9s %7s\n", "frame", "libpng", "libspng", "ratio",
+                "recorded", "recorded", "saving");
+    std::printf("%-10s | %8s %8s %6s | %9s %9s %7s\n", "", "", "", "", "libpng", "libspng", "");
+    for (const FrameKind& frame : frames) {
+        const std::string k = frame.name + "/";
+        const double png = time(k + "decode/libpng"), spng = time(k + "decode/libspng");
+        const double rec_png = time(k + "recorded/libpng"), rec_spng = time(k + "recorded/libspng");
+        std::printf("%-10s | %8.1f %8.1f %6.2f | %9.1f %9.1f %6.1f%%\n", frame.name.c_str(), png,
+                    spng, ratio(spng, png), rec_png, rec_spng,
+                    rec_png > 0.0 ? 100.0 * (rec_png - rec_spng) / rec_png : 0.0);
+    }
+    std::printf("ratio: libspng's time over libpng's; recorded: decoding, analysis and pallet detector "
+                "of the file;\nsaving: the share of the recorded frame's time that libspng saves over "
+                "libpng (negative: it costs).\n");
 #ifndef PALLET_BENCH_PCL
     std::printf("The point cloud library (Debian's libpcl-dev) was not found when pallet_bench was "
                 "built: its pipeline is not timed.\n");
@@ -399,7 +490,14 @@ int main(int argc, char** argv)
     std::printf("fast == literal on every frame: masks, contours, outcome, report, views\n");
     for (const FrameKind& frame : frames) check_dock(frame);
     std::printf("dock measurement: the truth's pallet, centre within 10 mm, on every frame that shows one\n");
-    for (const FrameKind& frame : frames) register_frame(frame);
+    std::vector<std::string> recorded_paths;
+    for (const FrameKind& frame : frames) {
+        recorded_paths.push_back(recorded_file(frame));
+        check_decoders(frame, recorded_paths.back());
+    }
+    std::printf("decoders: libpng and libspng give every recorded frame's pixels\n");
+    for (std::size_t k = 0; k < frames.size(); ++k) register_frame(frames[k], recorded_paths[k]);
+    register_rendering();
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -407,5 +505,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     print_ratios(frames, reporter.cpu_us);
+    for (const std::string& path : recorded_paths) std::filesystem::remove(path);
     return 0;
 }

@@ -6,7 +6,8 @@
 # status 1; minimise it (fuzz_TARGET -minimize_crash=1 -runs=10000 FILE) and keep it under
 # tests/fuzz/regressions/TARGET/.
 #
-#   bash scripts/fuzz.sh [SECONDS] [TARGET...]      TARGET: frames png sdk_settings
+#   bash scripts/fuzz.sh [SECONDS] [TARGET...]
+#   TARGET: frames png sdk_settings band_mask contours face_points (default: all)
 #
 # FUZZ_BUILD=DIR runs the targets of another build folder instead, e.g. one made with
 # -DPALLET_FUZZ=ON alone (no sanitizers), where fuzz_frames runs about four times as fast.
@@ -16,7 +17,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(frames png sdk_settings)
+[ ${#targets[@]} -gt 0 ] || targets=(frames png sdk_settings band_mask contours face_points)
 build=${FUZZ_BUILD:-build-asan}
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \

@@ -4,10 +4,10 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libopencv-dev libeigen3-dev nlohmann-json3-dev
+  libopencv-dev libeigen3-dev nlohmann-json3-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick gnuplot-nox locales
-  libx11-dev libpng-dev zlib1g-dev python3
+  libx11-dev libpng-dev libspng-dev zlib1g-dev python3
   clang-14 libclang-rt-14-dev
 )
 

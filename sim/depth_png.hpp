@@ -55,6 +55,16 @@ struct DepthPngRead {
 // nothing to standard error.
 DepthPngRead read_depth_png(const std::string& path);
 
+// The PNG decoders a depth frame can be decoded with, after the same checks of the file and its
+// header. Both give a good frame's pixels. read_depth_png uses libpng, the faster of the two on
+// recorded frames (pallet_bench times both); libspng words other damage in its own terms (a file
+// that ends early is said the same way), and keeps text chunks of up to 1 MB in memory where
+// libpng skips them.
+enum class PngDecoder { libpng, libspng };
+
+// read_depth_png with the given decoder.
+DepthPngRead read_depth_png(const std::string& path, PngDecoder decoder);
+
 // The entries of folder whose names end in ".png" (lower case) and that are not folders (a pipe
 // or a broken link stays in, for its reader to report), sorted bytewise by name, as
 // folder + "/" + name. error is set when the folder cannot be listed.

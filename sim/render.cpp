@@ -1,5 +1,9 @@
 #include "sim/render.hpp"
 
+#include "common/random.hpp"
+#include "sim/tof_render.hpp"
+#include "sim/trace.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -10,175 +14,14 @@ namespace sim {
 
 namespace {
 
-double radians(double deg)
-{
-    return deg * (std::acos(-1.0) / 180.0);
-}
+using detail::Group;
+using detail::make_groups;
+using detail::Part;
+using detail::Ray;
+using detail::group_ray;
+using detail::slab;
+using detail::yaw_rotation;
 
-Eigen::Matrix3d yaw_rotation(double yaw_deg)
-{
-    const double c = std::cos(radians(yaw_deg));
-    const double s = std::sin(radians(yaw_deg));
-    Eigen::Matrix3d rotation;
-    rotation << c, -s, 0.0, s, c, 0.0, 0.0, 0.0, 1.0;
-    return rotation;
-}
-
-struct Aabb {
-    double lo[3];
-    double hi[3];
-};
-
-struct Part {
-    Aabb box;
-    Label label;
-};
-
-// Rigid boxes in one local frame, seen from the camera: a ray with camera-frame direction
-// (du, dv, 1) has local direction du * axis[0] + dv * axis[1] + axis[2] from local origin.
-struct Group {
-    double origin[3];
-    double axis[3][3];
-    Aabb bound;
-    std::vector<Part> parts;
-    bool is_pallet;
-    cv::Rect screen;  // pixels whose rays may meet the bound
-};
-
-// The pixels that can see a box: the bounding rectangle of its corners' images, widened by a
-// pixel for rounding; the whole image when a corner is not in front of the camera or not finite.
-cv::Rect screen_rect(const Group& group)
-{
-    const cv::Rect image(0, 0, depth_camera.width, depth_camera.height);
-    double lo_u = std::numeric_limits<double>::infinity();
-    double lo_v = lo_u;
-    double hi_u = -lo_u;
-    double hi_v = -lo_u;
-    for (int corner = 0; corner < 8; ++corner) {
-        double p[3];  // corner relative to the camera, in the group's frame
-        for (int k = 0; k < 3; ++k) {
-            p[k] = ((corner >> k) & 1 ? group.bound.hi[k] : group.bound.lo[k]) - group.origin[k];
-        }
-        // Camera coordinates: the axes are orthonormal, so project onto each.
-        double c[3];
-        for (int j = 0; j < 3; ++j) {
-            c[j] = p[0] * group.axis[j][0] + p[1] * group.axis[j][1] + p[2] * group.axis[j][2];
-        }
-        const double u = depth_camera.cx + depth_camera.fx * c[0] / c[2];
-        const double v = depth_camera.cy + depth_camera.fy * c[1] / c[2];
-        if (!(c[2] >= 1.0) || !std::isfinite(u) || !std::isfinite(v)) {  // NaN fails every test
-            return image;
-        }
-        lo_u = std::min(lo_u, u);
-        hi_u = std::max(hi_u, u);
-        lo_v = std::min(lo_v, v);
-        hi_v = std::max(hi_v, v);
-    }
-    const double limit = 1e6;  // keeps the conversion to int defined for far-off corners
-    const cv::Point lo(static_cast<int>(std::floor(std::max(lo_u, -limit))) - 1,
-                       static_cast<int>(std::floor(std::max(lo_v, -limit))) - 1);
-    const cv::Point hi(static_cast<int>(std::ceil(std::min(hi_u, limit))) + 2,
-                       static_cast<int>(std::ceil(std::min(hi_v, limit))) + 2);
-    return cv::Rect(lo, hi) & image;
-}
-
-Group make_group(const Mount& mount, const Eigen::Matrix3d& local_to_floor,
-                 const Eigen::Vector3d& local_origin, std::vector<Part> parts, bool is_pallet)
-{
-    const Eigen::Matrix3d camera_in_local = local_to_floor.transpose() * camera_to_floor(mount);
-    const Eigen::Vector3d origin =
-        local_to_floor.transpose() * (Eigen::Vector3d(0.0, 0.0, mount.height_mm) - local_origin);
-    Group group{};
-    group.bound = parts.front().box;
-    for (const Part& part : parts) {
-        for (int k = 0; k < 3; ++k) {
-            group.bound.lo[k] = std::min(group.bound.lo[k], part.box.lo[k]);
-            group.bound.hi[k] = std::max(group.bound.hi[k], part.box.hi[k]);
-        }
-    }
-    for (int k = 0; k < 3; ++k) {
-        group.origin[k] = origin(k);
-        for (int j = 0; j < 3; ++j) {
-            group.axis[j][k] = camera_in_local(k, j);
-        }
-    }
-    group.parts = std::move(parts);
-    group.is_pallet = is_pallet;
-    group.screen = screen_rect(group);
-    return group;
-}
-
-std::vector<Group> make_groups(const Scene& scene)
-{
-    std::vector<Group> groups;
-    for (const PalletPlacement& pallet : scene.pallets) {
-        std::vector<Part> parts;
-        for (const PalletPart& p : pallet_parts(pallet_model_of(pallet))) {
-            parts.push_back({{{p.lo.x(), p.lo.y(), p.lo.z()}, {p.hi.x(), p.hi.y(), p.hi.z()}}, p.label});
-        }
-        const Eigen::Vector3d origin(pallet.lateral_mm, pallet.distance_mm, 0.0);
-        groups.push_back(make_group(scene.mount, yaw_rotation(pallet.yaw_deg), origin,
-                                    std::move(parts), true));
-    }
-    for (const Box& box : scene.boxes) {
-        const Eigen::Vector3d half = box.size / 2.0;
-        std::vector<Part> parts{{{{-half.x(), -half.y(), -half.z()}, {half.x(), half.y(), half.z()}},
-                                 box.label}};
-        groups.push_back(make_group(scene.mount, yaw_rotation(box.yaw_deg), box.centre,
-                                    std::move(parts), false));
-    }
-    return groups;
-}
-
-// A ray o + t * d with 1 / d precomputed, for testing it against many boxes.
-struct Ray {
-    double o[3];
-    double d[3];
-    double inv[3];
-};
-
-Ray make_ray(const double o[3], const double d[3])
-{
-    Ray ray{};
-    for (int k = 0; k < 3; ++k) {
-        ray.o[k] = o[k];
-        ray.d[k] = d[k];
-        ray.inv[k] = 1.0 / d[k];
-    }
-    return ray;
-}
-
-// Narrows [t0, t1] to where the ray lies between lo and hi along one axis.
-inline bool clip_axis(double o, double d, double inv, double lo, double hi, double& t0, double& t1)
-{
-    if (d == 0.0) {  // parallel to this slab: the inverse would give 0 * inf = NaN at its edge
-        return o >= lo && o <= hi;
-    }
-    const double ta = (lo - o) * inv;
-    const double tb = (hi - o) * inv;
-    t0 = std::max(t0, std::min(ta, tb));
-    t1 = std::min(t1, std::max(ta, tb));
-    return t0 <= t1;
-}
-
-// The ray's parameter interval [t0, t1] inside the box, if any.
-inline bool slab(const Ray& ray, const Aabb& box, double& t0, double& t1)
-{
-    t0 = -std::numeric_limits<double>::infinity();
-    t1 = std::numeric_limits<double>::infinity();
-    return clip_axis(ray.o[0], ray.d[0], ray.inv[0], box.lo[0], box.hi[0], t0, t1) &&
-           clip_axis(ray.o[1], ray.d[1], ray.inv[1], box.lo[1], box.hi[1], t0, t1) &&
-           clip_axis(ray.o[2], ray.d[2], ray.inv[2], box.lo[2], box.hi[2], t0, t1);
-}
-
-std::uint64_t splitmix64(std::uint64_t& state)
-{
-    state += 0x9E3779B97F4A7C15ULL;
-    std::uint64_t z = state;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
 
 double uniform(std::uint64_t& state)  // in [0, 1)
 {
@@ -202,15 +45,6 @@ struct Hit {
     Label label;
     bool cavity;  // deep inside the pallet's outline
 };
-
-// The ray of camera-frame direction (du, dv, 1) in group g's frame; rows[g] holds group g's
-// dv * axis[1] + axis[2] for the current row.
-Ray group_ray(const Group& group, const std::array<double, 3>& row, double du)
-{
-    const double d[3] = {row[0] + du * group.axis[0][0], row[1] + du * group.axis[0][1],
-                         row[2] + du * group.axis[0][2]};
-    return make_ray(group.origin, d);
-}
 
 // Whether a hit at z-depth t lies deep inside a pallet's outline: more than cavity_depth_mm
 // behind the point where the ray entered a pallet's bounding box, and not beyond its exit (the
@@ -353,6 +187,7 @@ Truth truth_of(const Scene& scene)
     truth.mount = scene.mount;
     const Eigen::Matrix3d to_camera = camera_to_floor(scene.mount).transpose();
     truth.floor_normal = to_camera * Eigen::Vector3d::UnitZ();
+    if (scene.tof.enabled) truth.floor_relief = scene.tof.floor;
     for (const PalletPlacement& pallet : scene.pallets) {
         const PalletModel& model = pallet_model_of(pallet);
         const Eigen::Matrix3d to_floor = yaw_rotation(pallet.yaw_deg);
@@ -388,6 +223,10 @@ Frame render(const Scene& scene, std::uint64_t seed)
     frame.depth = cv::Mat::zeros(rows, cols, CV_16UC1);
     frame.labels = cv::Mat::zeros(rows, cols, CV_8UC1);
     frame.truth = truth_of(scene);
+    if (scene.tof.enabled) {
+        detail::render_tof(scene, seed, frame);
+        return frame;
+    }
 
     const std::vector<Group> groups = make_groups(scene);
     std::vector<std::array<double, 3>> group_rows(groups.size());

@@ -36,7 +36,11 @@ struct PalletTruth {
 struct Truth {
     Mount mount;
     Eigen::Vector3d floor_normal = Eigen::Vector3d::Zero();  // unit, pointing up: a floor point p
-                                                             // has floor_normal.dot(p) == -height
+                                                             // has floor_normal.dot(p) == -height;
+                                                             // on a bumpy floor, the reference
+                                                             // plane's, that pallets stand on
+    FloorRelief floor_relief;                                // the floor's height field about that
+                                                             // plane (off: flat), floor frame
     std::vector<PalletTruth> pallets;                        // in the scene's order
 };
 
@@ -46,7 +50,8 @@ struct Frame {
     Truth truth;
 };
 
-// Renders the scene as the depth camera sees it. Every random effect follows from the seed alone:
+// Renders the scene as the depth camera sees it, through the legacy sensor or, when scene.tof is
+// enabled, the time-of-flight model (sim/tof.hpp). Every random effect follows from the seed alone:
 // the same scene and seed give the same bytes, run after run. Pixel (v, u) looks along
 // ((u - cx) / fx, (v - cy) / fy, 1). A surface the camera stands inside is not seen.
 Frame render(const Scene& scene, std::uint64_t seed);

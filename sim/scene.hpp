@@ -14,6 +14,8 @@
 #include <Eigen/Core>
 
 #include "common/pallet_types.hpp"
+#include "sim/materials.hpp"
+#include "sim/tof.hpp"
 
 namespace sim {
 
@@ -72,20 +74,27 @@ struct PalletPlacement {
 };
 
 // A box resting anywhere: centre and size in mm (floor frame), turned by yaw_deg about the
-// vertical through its centre, counter-clockwise seen from above.
+// vertical through its centre, counter-clockwise seen from above. Its material matters to the
+// time-of-flight sensor only; automatic takes the label's (material_of_label).
 struct Box {
     Eigen::Vector3d centre = Eigen::Vector3d::Zero();
     Eigen::Vector3d size = Eigen::Vector3d::Zero();  // along its own x, y, z
     double yaw_deg = 0.0;
     Label label = Label::clutter;
+    Material material = Material::automatic;
 };
 
+// The camera's sensor is the legacy `sensor` unless `tof.enabled`, when the time-of-flight model
+// renders the scene instead (sim/tof.hpp; sim/sensor_presets.hpp sets either from a name). Pallets
+// are made of their model's material (material_of_pallet).
 struct Scene {
     Mount mount;
     Sensor sensor;
     bool floor = true;
     std::vector<PalletPlacement> pallets;
     std::vector<Box> boxes;
+    TofSensor tof;
+    Material floor_material = Material::concrete;
 };
 
 // One part of the pallet: an axis-aligned box in the pallet frame, corners lo and hi (mm).

@@ -127,11 +127,13 @@ Scene noisy_scene(std::uint64_t p)
     return scene;
 }
 
-// A loaded pallet at 1.4 m and boxes on both sides of it, outside the analysis's lateral band.
+// A loaded pallet at 1.4 m (the load wrapped in black film) and boxes on both sides of it, outside
+// the analysis's lateral band.
 Scene clutter_scene(std::uint64_t p)
 {
     Scene scene = with_pallet(1400.0 + 20.0 * wave(p, 300), 0.0, 5.0 * wave(p, 200));
     scene.boxes.push_back(load_on_pallet(scene.pallets.front(), {1100.0, 700.0, 800.0}));
+    scene.boxes.back().material = Material::stretch_film;  // wrapped in black film
     Box left;
     left.centre = {-1350.0, 1500.0, 300.0};
     left.size = {600.0, 600.0, 600.0};
@@ -191,6 +193,16 @@ SceneFrame scene_frame(const std::string& name, std::uint64_t frame_number)
     return setting;
 }
 
+SceneFrame scene_frame(const std::string& name, std::uint64_t frame_number, const SensorPreset& preset)
+{
+    SceneFrame setting = scene_frame(name, frame_number);
+    if (!preset.legacy) {
+        setting.scene = with_sensor(setting.scene, preset);
+        setting.dropouts = {0.0, 0.0, 0.0};
+    }
+    return setting;
+}
+
 void apply_dropouts(cv::Mat& depth, const Dropouts& dropouts, std::uint64_t seed)
 {
     CV_Assert(depth.type() == CV_16UC1);
@@ -225,13 +237,21 @@ void apply_dropouts(cv::Mat& depth, const Dropouts& dropouts, std::uint64_t seed
 Frame render_scene_frame(const SceneFrame& setting)
 {
     Frame frame = render(setting.scene, setting.seed);
-    apply_dropouts(frame.depth, setting.dropouts, setting.seed ^ 0xD6E8FEB86659FD93ULL);
+    const Dropouts& d = setting.dropouts;
+    if (d.far_rate > 0.0 || d.edge_rate > 0.0 || d.uniform_rate > 0.0) {  // else nothing to lose
+        apply_dropouts(frame.depth, d, setting.seed ^ 0xD6E8FEB86659FD93ULL);
+    }
     return frame;
 }
 
 Frame render_scene_frame(const std::string& name, std::uint64_t frame_number)
 {
     return render_scene_frame(scene_frame(name, frame_number));
+}
+
+Frame render_scene_frame(const std::string& name, std::uint64_t frame_number, const SensorPreset& preset)
+{
+    return render_scene_frame(scene_frame(name, frame_number, preset));
 }
 
 }  // namespace sim

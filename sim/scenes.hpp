@@ -11,6 +11,7 @@
 
 #include "sim/render.hpp"
 #include "sim/scene.hpp"
+#include "sim/sensor_presets.hpp"
 
 namespace sim {
 
@@ -46,10 +47,16 @@ bool is_scene_name(const std::string& name);
 // std::invalid_argument for a name that is_scene_name rejects.
 SceneFrame scene_frame(const std::string& name, std::uint64_t frame_number);
 
+// The same frame filmed with a sensor preset: legacy gives scene_frame's setting unchanged; any
+// other films the scene with the preset's sensor and without the extra dropouts (the scene's own
+// legacy noise, as the noisy scene's, goes with the legacy sensor). The seed is the same.
+SceneFrame scene_frame(const std::string& name, std::uint64_t frame_number, const SensorPreset& preset);
+
 // The rendered frame: the renderer's depth, labels and truth, with the extra dropouts applied to
 // the depth (the labels keep what the lost pixels showed).
 Frame render_scene_frame(const SceneFrame& setting);
 Frame render_scene_frame(const std::string& name, std::uint64_t frame_number);
+Frame render_scene_frame(const std::string& name, std::uint64_t frame_number, const SensorPreset& preset);
 
 // Applies the extra dropouts to a depth image in place; pixel randomness follows from seed alone.
 void apply_dropouts(cv::Mat& depth, const Dropouts& dropouts, std::uint64_t seed);

@@ -308,7 +308,7 @@ void write_dock_summary(std::ostream& out, const std::vector<SceneResult>& resul
                         const std::vector<SceneResult>& empty)
 {
     out << "\n# Dock measurement against the truth\n\n"
-        << "measure_dock_pose measures the pallet again in the floor frame from the same depth image "
+        << "the pallet detector measures the pallet again in the floor frame from the same depth image "
            "and the fixed analysis's face contour. Errors cover the scenes with the verdict "
            "\"pallet\": |measured - true| face centre per camera axis (x right, y down, z forward), "
            "yaw about the floor normal in degrees, the distance of each pocket centre (half the "

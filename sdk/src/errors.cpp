@@ -16,7 +16,7 @@ const char* detail::error_text(kv3_error error)
         return "no camera connected";
     case KV3_ERROR_INVALID_SOURCE:
         return "unknown source: KV3_SOURCE must be unset, scene, scene:NAME of a known scene, "
-               "replay:DIR, replay-once:DIR or none";
+               "replay:DIR, replay-once:DIR or none, and KV3_SENSOR unset or a known sensor";
     case KV3_ERROR_SOURCE_NOT_FOUND:
         return "replay folder is missing or holds no PNG frames";
     case KV3_ERROR_INVALID_ARGUMENT:

@@ -260,8 +260,20 @@ private:
 struct camera_settings {
     bool source_set = false;
     std::string source;
+    bool sensor_set = false;
+    std::string sensor;
     fault_plan faults;
 };
+
+// The source and the sensor the settings name: KV3_SUCCESS or the error of the first that is
+// wrong (the source first).
+kv3_error resolve_settings(const camera_settings& settings, frame_source& source, sim::SensorPreset& sensor)
+{
+    const kv3_error error = resolve_source(settings.source_set, settings.source, source);
+    if (error != KV3_SUCCESS)
+        return error;
+    return resolve_sensor(settings.sensor_set, settings.sensor, sensor);
+}
 
 class pipeline_impl final : public pipeline {
 public:
@@ -280,10 +292,12 @@ public:
             return;
         }
         frame_source source;
-        error = resolve_source(settings_.source_set, settings_.source, source);
+        sim::SensorPreset sensor;
+        error = resolve_settings(settings_, source, sensor);
         if (error != KV3_SUCCESS)
             return;
         source_ = std::move(source);
+        sensor_ = std::move(sensor);
         active_ = *wanted;
         next_file_ = 0;
         started_at_ = steady::now();
@@ -363,7 +377,7 @@ private:
             return std::nullopt;
         std::optional<cv::Mat> depth;
         if (recorded.empty())
-            depth = render_scene(source_.scene_name, number);
+            depth = render_scene(source_.scene_name, number, sensor_);
         else
             depth = read_recorded_frame(recorded);
         if (!depth) {
@@ -379,6 +393,7 @@ private:
     bool started_ = false;
     config_impl active_;
     frame_source source_;
+    sim::SensorPreset sensor_;
     std::size_t next_file_ = 0;
     std::uint64_t next_number_ = 1;  // frame numbers go on across a stop and a new start
     std::uint64_t set_number_ = 0;
@@ -392,6 +407,10 @@ camera_settings settings_from_environment()
     if (const char* source = std::getenv("KV3_SOURCE")) {
         settings.source_set = true;
         settings.source = source;
+    }
+    if (const char* sensor = std::getenv("KV3_SENSOR")) {
+        settings.sensor_set = true;
+        settings.sensor = sensor;
     }
     const char* faults = std::getenv("KV3_FAULTS");
     const std::string fault_text = faults != nullptr ? faults : "";
@@ -422,6 +441,14 @@ public:
             std::cerr << "kv3: KV3_SOURCE=\"" << settings_.source
                       << "\": " << error_text(error) << unknown_scene_note(settings_.source)
                       << '\n' << std::flush;
+        sim::SensorPreset sensor;
+        if (error == KV3_SUCCESS) {
+            error = resolve_sensor(settings_.sensor_set, settings_.sensor, sensor);
+            if (error != KV3_SUCCESS)
+                std::cerr << "kv3: KV3_SENSOR=\"" << settings_.sensor
+                          << "\": unknown sensor (known sensors: " << sim::sensor_preset_list()
+                          << ")\n" << std::flush;
+        }
         if (error != KV3_SUCCESS)
             return nullptr;
         devices_.names = {"stand-in depth camera"};

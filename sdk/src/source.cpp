@@ -4,6 +4,7 @@
 
 #include <sim/depth_png.hpp>
 
+#include <optional>
 #include <system_error>
 
 namespace kv3::detail {
@@ -41,6 +42,14 @@ kv3_error resolve_source(bool is_set, const std::string& value, frame_source& so
     if (!source.folder.empty())
         source.frames = sim::depth_png_files(source.folder, unlisted);
     return source.frames.empty() ? KV3_ERROR_SOURCE_NOT_FOUND : KV3_SUCCESS;
+}
+
+kv3_error resolve_sensor(bool is_set, const std::string& value, sim::SensorPreset& sensor)
+{
+    const std::string name = (!is_set || value.empty()) ? "legacy" : value;
+    std::optional<sim::SensorPreset> preset = sim::find_sensor_preset(name);
+    sensor = preset ? *preset : sim::sensor_preset("legacy");
+    return preset ? KV3_SUCCESS : KV3_ERROR_INVALID_SOURCE;
 }
 
 }  // namespace kv3::detail

@@ -3,6 +3,8 @@
 
 #include <kv3/kv3.hpp>
 
+#include <sim/sensor_presets.hpp>
+
 #include <string>
 #include <vector>
 
@@ -21,5 +23,10 @@ struct frame_source {
 // returns KV3_SUCCESS, KV3_ERROR_NO_DEVICE ("none"), KV3_ERROR_INVALID_SOURCE (an unknown value or
 // scene name) or KV3_ERROR_SOURCE_NOT_FOUND (a replay folder missing or without PNG files).
 kv3_error resolve_source(bool is_set, const std::string& value, frame_source& source);
+
+// Checks the KV3_SENSOR value (unset or empty: legacy, the scenes' own sensor) and fills sensor
+// from it; returns KV3_SUCCESS or KV3_ERROR_INVALID_SOURCE (a name sim::sensor_preset_names does
+// not hold). A replay plays its frames as recorded, whatever the sensor.
+kv3_error resolve_sensor(bool is_set, const std::string& value, sim::SensorPreset& sensor);
 
 }  // namespace kv3::detail

@@ -52,18 +52,24 @@ FrameAnalysis analysis_of_face(const cv::Mat& depth, const FaceSelection& face,
     return analysis;
 }
 
-FrameAnalysis analyse_depth_literal(const cv::Mat& depth)
+FrameAnalysis analyse_depth_literal(const cv::Mat& depth, LiteralWorkspace& workspace)
 {
     check_depth_image(depth);
-    const std::vector<cv::Point3d> aligned_points = align_to_ground(depth);
-    const cv::Mat combined_band_mask = make_combined_band_mask(aligned_points);
-    const std::vector<Contour> candidate_contours = find_candidate_contours(combined_band_mask);
+    const std::vector<cv::Point3d>& aligned_points = align_to_ground(depth, workspace.alignment);
+    const cv::Mat& combined_band_mask = make_combined_band_mask(aligned_points, workspace.bands);
+    const std::vector<Contour> candidate_contours =
+        find_candidate_contours(combined_band_mask, workspace.contours);
     const FaceSelection face = select_face(candidate_contours);
     if (face.outcome != PalletOutcome::pallet_found) return analysis_of_face(depth, face, {});
-    const cv::Mat face_mask = fill_face_mask(face.selection, depth.size());
-    const std::vector<cv::Point3d> face_points =
-        gather_face_points(face_mask, combined_band_mask, depth);
-    return analysis_of_face(depth, face, face_points);
+    const cv::Mat& face_mask = fill_face_mask(face.selection, depth.size(), workspace.face_mask);
+    gather_face_points(face_mask, combined_band_mask, depth, workspace.face_points);
+    return analysis_of_face(depth, face, workspace.face_points);
+}
+
+FrameAnalysis analyse_depth_literal(const cv::Mat& depth)
+{
+    LiteralWorkspace workspace;
+    return analyse_depth_literal(depth, workspace);
 }
 
 FrameAnalysis analyse_depth(const cv::Mat& depth, AnalysisWorkspace& workspace)

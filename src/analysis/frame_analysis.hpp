@@ -9,6 +9,7 @@
 #include <opencv2/core.hpp>
 
 #include "analysis/fast_analysis.hpp"
+#include "analysis/ground_alignment.hpp"
 #include "analysis/pallet_pose.hpp"
 
 enum class PalletOutcome { no_contour, no_pallet, pallet_found };
@@ -52,6 +53,20 @@ FrameAnalysis analysis_of_face(const cv::Mat& depth, const FaceSelection& face,
 // Any other size or type throws cv::Exception.
 FrameAnalysis analyse_depth(const cv::Mat& depth, AnalysisWorkspace& workspace);
 
+// The lists and images of the literal analysis, owned by its caller and reused from frame to
+// frame, so that a frame allocates none of its 20 MB afresh: one per thread. Their contents
+// between two frames are of no meaning to the caller.
+struct LiteralWorkspace {
+    AlignmentScratch alignment;
+    BandMaskScratch bands;
+    ContourScratch contours;
+    cv::Mat face_mask;
+    std::vector<cv::Point3d> face_points;
+};
+
 // The same analysis composed from the literal stage functions: the reference that the fast form
-// is checked against.
+// is checked against. Each stage computes what its plain function computes, into the workspace.
+FrameAnalysis analyse_depth_literal(const cv::Mat& depth, LiteralWorkspace& workspace);
+
+// The same with a workspace of its own, made for this one call.
 FrameAnalysis analyse_depth_literal(const cv::Mat& depth);

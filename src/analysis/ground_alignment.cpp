@@ -1,6 +1,7 @@
 #include "analysis/ground_alignment.hpp"
 
 #include <cstdint>
+#include <utility>
 
 #include "analysis/depth_intake.hpp"
 #include "analysis/plane_fit.hpp"
@@ -19,10 +20,12 @@ void ground_patch_points(const cv::Mat& depth, std::vector<cv::Point3d>& ground_
     }
 }
 
-std::vector<cv::Point3d> camera_points_of(const cv::Mat& depth)
+// Every pixel's camera point, row-major, into camera_points (its storage reused); a pixel
+// without depth gives (0, 0, 0).
+void camera_points_of(const cv::Mat& depth, std::vector<cv::Point3d>& camera_points)
 {
-    std::vector<cv::Point3d> camera_points;
-    camera_points.reserve(480 * 640);
+    camera_points.resize(480 * 640);
+    cv::Point3d* out = camera_points.data();
     for (int v = 0; v < 480; ++v) {
         const std::uint16_t* row = depth.ptr<std::uint16_t>(v);
         for (int u = 0; u < 640; ++u) {
@@ -31,10 +34,9 @@ std::vector<cv::Point3d> camera_points_of(const cv::Mat& depth)
             if (d == 0.0) {
                 p = cv::Point3d(0.0, 0.0, 0.0);
             }
-            camera_points.push_back(p);
+            *out++ = p;
         }
     }
-    return camera_points;
 }
 
 }  // namespace
@@ -58,9 +60,16 @@ GroundFrame ground_frame_of(const cv::Mat& depth, std::vector<cv::Point3d>& grou
 
 std::vector<cv::Point3d> align_to_ground(const cv::Mat& depth)
 {
-    std::vector<cv::Point3d> ground_points;
-    const GroundFrame ground = ground_frame_of(depth, ground_points);
-    const std::vector<cv::Point3d> camera_points = camera_points_of(depth);
+    AlignmentScratch scratch;
+    align_to_ground(depth, scratch);
+    return std::move(scratch.aligned);
+}
+
+const std::vector<cv::Point3d>& align_to_ground(const cv::Mat& depth, AlignmentScratch& scratch)
+{
+    const GroundFrame ground = ground_frame_of(depth, scratch.ground_points);
+    camera_points_of(depth, scratch.camera_points);
+    const std::vector<cv::Point3d>& camera_points = scratch.camera_points;
 
     const double x0 = ground.P0.x, y0 = ground.P0.y, z0 = ground.P0.z;
     const cv::Matx33d& M = ground.M;
@@ -68,23 +77,19 @@ std::vector<cv::Point3d> align_to_ground(const cv::Mat& depth)
     const double m10 = M(1, 0), m11 = M(1, 1), m12 = M(1, 2);
     const double m20 = M(2, 0), m21 = M(2, 1), m22 = M(2, 2);
 
-    std::vector<cv::Point3d> aligned;
-    aligned.reserve(480 * 640);
-    std::size_t i = 0;
-    for (int v = 0; v < 480; ++v) {
-        for (int u = 0; u < 640; ++u, ++i) {
-            const cv::Point3d& p = camera_points[i];
-            if (p.z == 0.0) {
-                aligned.emplace_back(0.0, 0.0, 0.0);  // no measurement: not -M * P0
-                continue;
-            }
-            const double dx = p.x - x0;
-            const double dy = p.y - y0;
-            const double dz = p.z - z0;
-            aligned.emplace_back((m00 * dx + m01 * dy) + m02 * dz,
-                                 (m10 * dx + m11 * dy) + m12 * dz,
-                                 (m20 * dx + m21 * dy) + m22 * dz);
+    std::vector<cv::Point3d>& aligned = scratch.aligned;
+    aligned.resize(480 * 640);
+    for (std::size_t i = 0; i < aligned.size(); ++i) {
+        const cv::Point3d& p = camera_points[i];
+        if (p.z == 0.0) {
+            aligned[i] = cv::Point3d(0.0, 0.0, 0.0);  // no measurement: not -M * P0
+            continue;
         }
+        const double dx = p.x - x0;
+        const double dy = p.y - y0;
+        const double dz = p.z - z0;
+        aligned[i] = cv::Point3d((m00 * dx + m01 * dy) + m02 * dz, (m10 * dx + m11 * dy) + m12 * dz,
+                                 (m20 * dx + m21 * dy) + m22 * dz);
     }
     return aligned;
 }

@@ -36,3 +36,15 @@ inline cv::Point3d aligned_point(const GroundFrame& ground, int v, int u, std::u
 // Every pixel of the depth image aligned, in row-major order (entry v * 640 + u); a pixel
 // without depth gives exactly (0, 0, 0). The depth image must be 480 x 640 CV_16UC1.
 std::vector<cv::Point3d> align_to_ground(const cv::Mat& depth);
+
+// The lists of the alignment, kept by the caller from call to call so that none is allocated
+// (and its 7 MB faulted in) afresh: their contents between two calls are of no meaning.
+struct AlignmentScratch {
+    std::vector<cv::Point3d> ground_points;  // the ground patch's points
+    std::vector<cv::Point3d> camera_points;  // every pixel's camera point, row-major
+    std::vector<cv::Point3d> aligned;        // what align_to_ground returns
+};
+
+// align_to_ground(depth), the same points computed the same way, into scratch.aligned; returns
+// it (valid until the next call with this scratch).
+const std::vector<cv::Point3d>& align_to_ground(const cv::Mat& depth, AlignmentScratch& scratch);

@@ -57,7 +57,16 @@ BoxCorners box_corners(const Contour& contour)
 
 cv::Mat fill_face_mask(const std::vector<Contour>& selection, cv::Size size)
 {
-    cv::Mat face_mask = cv::Mat::zeros(size, CV_8UC1);
+    cv::Mat face_mask;
+    fill_face_mask(selection, size, face_mask);
+    return face_mask;
+}
+
+const cv::Mat& fill_face_mask(const std::vector<Contour>& selection, cv::Size size,
+                              cv::Mat& face_mask)
+{
+    face_mask.create(size, CV_8UC1);
+    face_mask.setTo(0);
     for (std::size_t j = 0; j < selection.size(); ++j) {
         // The face first, then every inner contour cut out again, its boundary included.
         const cv::Scalar colour = j == 0 ? cv::Scalar(255) : cv::Scalar(0);
@@ -72,6 +81,14 @@ std::vector<cv::Point3d> gather_face_points(const cv::Mat& face_mask,
                                             const cv::Mat& depth)
 {
     std::vector<cv::Point3d> face_points;
+    gather_face_points(face_mask, combined_band_mask, depth, face_points);
+    return face_points;
+}
+
+void gather_face_points(const cv::Mat& face_mask, const cv::Mat& combined_band_mask,
+                        const cv::Mat& depth, std::vector<cv::Point3d>& face_points)
+{
+    face_points.clear();
     for (int u = 0; u < face_mask.cols; ++u) {  // column-major: the plane fit sees this order
         for (int v = 0; v < face_mask.rows; ++v) {
             if (face_mask.at<std::uint8_t>(v, u) == 0) continue;
@@ -80,7 +97,6 @@ std::vector<cv::Point3d> gather_face_points(const cv::Mat& face_mask,
             if (d != 0) face_points.push_back(depth_to_point(v, u, d));
         }
     }
-    return face_points;
 }
 
 cv::Point3d rect_centre_point(const cv::Rect& bounding_rect, const cv::Mat& depth)

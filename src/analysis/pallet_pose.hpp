@@ -21,11 +21,20 @@ BoxCorners box_corners(const Contour& contour);
 // Mask of the given size: selection entry 0 filled with 255, every later entry filled with 0.
 cv::Mat fill_face_mask(const std::vector<Contour>& selection, cv::Size size);
 
+// The same mask drawn into face_mask (made or remade at that size and CV_8UC1 if needed, then
+// cleared); returns face_mask.
+const cv::Mat& fill_face_mask(const std::vector<Contour>& selection, cv::Size size,
+                              cv::Mat& face_mask);
+
 // Camera points of the face pixels that are also in the combined band mask and have a depth,
 // in column-major pixel order.
 std::vector<cv::Point3d> gather_face_points(const cv::Mat& face_mask,
                                             const cv::Mat& combined_band_mask,
                                             const cv::Mat& depth);
+
+// The same points into face_points (emptied first, its storage reused).
+void gather_face_points(const cv::Mat& face_mask, const cv::Mat& combined_band_mask,
+                        const cv::Mat& depth, std::vector<cv::Point3d>& face_points);
 
 // Camera point of the rectangle's centre pixel (x + width / 2, y + height / 2, integer halves);
 // (0, 0, 0) when that pixel has no depth.

@@ -49,8 +49,33 @@ void check_aligned_size(const std::vector<cv::Point3d>& aligned)
 
 cv::Mat make_height_mask(const std::vector<cv::Point3d>& aligned)
 {
+    BandMaskScratch scratch;
+    return make_height_mask(aligned, scratch);
+}
+
+cv::Mat make_depth_band_mask(const std::vector<cv::Point3d>& aligned)
+{
+    BandMaskScratch scratch;
+    return make_depth_band_mask(aligned, scratch);
+}
+
+cv::Mat make_lateral_band_mask(const std::vector<cv::Point3d>& aligned)
+{
+    BandMaskScratch scratch;
+    return make_lateral_band_mask(aligned, scratch);
+}
+
+cv::Mat make_combined_band_mask(const std::vector<cv::Point3d>& aligned)
+{
+    BandMaskScratch scratch;
+    return make_combined_band_mask(aligned, scratch);
+}
+
+const cv::Mat& make_height_mask(const std::vector<cv::Point3d>& aligned, BandMaskScratch& scratch)
+{
     check_aligned_size(aligned);
-    cv::Mat height(480, 640, CV_16UC1);
+    cv::Mat& height = scratch.height;
+    height.create(480, 640, CV_16UC1);
     std::size_t i = 0;
     for (int v = 0; v < 480; ++v) {
         std::uint16_t* row = height.ptr<std::uint16_t>(v);
@@ -58,17 +83,17 @@ cv::Mat make_height_mask(const std::vector<cv::Point3d>& aligned)
             row[u] = banded_height(aligned[i].z);
         }
     }
-    cv::Mat height_8bit;
-    height.convertTo(height_8bit, CV_8U, 1.0, 0.0);
-    cv::Mat height_mask;
-    cv::threshold(height_8bit, height_mask, 40, 255, cv::THRESH_BINARY);
-    return height_mask;
+    height.convertTo(scratch.height_8bit, CV_8U, 1.0, 0.0);
+    cv::threshold(scratch.height_8bit, scratch.height_mask, 40, 255, cv::THRESH_BINARY);
+    return scratch.height_mask;
 }
 
-cv::Mat make_depth_band_mask(const std::vector<cv::Point3d>& aligned)
+const cv::Mat& make_depth_band_mask(const std::vector<cv::Point3d>& aligned,
+                                    BandMaskScratch& scratch)
 {
     check_aligned_size(aligned);
-    cv::Mat depth_band(480, 640, CV_64FC1);
+    cv::Mat& depth_band = scratch.depth_band;
+    depth_band.create(480, 640, CV_64FC1);
     std::size_t i = 0;
     for (int v = 0; v < 480; ++v) {
         double* row = depth_band.ptr<double>(v);
@@ -76,18 +101,20 @@ cv::Mat make_depth_band_mask(const std::vector<cv::Point3d>& aligned)
             row[u] = banded_depth(aligned[i].y);
         }
     }
-    cv::Mat depth_band_8bit;
-    cv::convertScaleAbs(depth_band, depth_band_8bit, 1.0, 0.0);  // |y'| >= 400 saturates to 255
-    cv::Mat depth_band_mask;
+    // |y'| >= 400 saturates to 255
+    cv::convertScaleAbs(depth_band, scratch.depth_band_8bit, 1.0, 0.0);
     // Otsu ignores the 150; on an image of only 0 and 255 it picks 0.
-    cv::threshold(depth_band_8bit, depth_band_mask, 150, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-    return depth_band_mask;
+    cv::threshold(scratch.depth_band_8bit, scratch.depth_band_mask, 150, 255,
+                  cv::THRESH_BINARY | cv::THRESH_OTSU);
+    return scratch.depth_band_mask;
 }
 
-cv::Mat make_lateral_band_mask(const std::vector<cv::Point3d>& aligned)
+const cv::Mat& make_lateral_band_mask(const std::vector<cv::Point3d>& aligned,
+                                      BandMaskScratch& scratch)
 {
     check_aligned_size(aligned);
-    cv::Mat lateral_band(480, 640, CV_64FC1);
+    cv::Mat& lateral_band = scratch.lateral_band;
+    lateral_band.create(480, 640, CV_64FC1);
     std::size_t i = 0;
     for (int v = 0; v < 480; ++v) {
         double* row = lateral_band.ptr<double>(v);
@@ -95,23 +122,21 @@ cv::Mat make_lateral_band_mask(const std::vector<cv::Point3d>& aligned)
             row[u] = banded_lateral(aligned[i].x);
         }
     }
-    cv::Mat lateral_band_8bit;
-    cv::convertScaleAbs(lateral_band, lateral_band_8bit, 1.0, 0.0);  // |x'| rounded: below 0.5 is 0
-    cv::Mat lateral_band_mask;
-    cv::threshold(lateral_band_8bit, lateral_band_mask, 0, 255, cv::THRESH_BINARY);
-    return lateral_band_mask;
+    // |x'| rounded: below 0.5 is 0
+    cv::convertScaleAbs(lateral_band, scratch.lateral_band_8bit, 1.0, 0.0);
+    cv::threshold(scratch.lateral_band_8bit, scratch.lateral_band_mask, 0, 255, cv::THRESH_BINARY);
+    return scratch.lateral_band_mask;
 }
 
-cv::Mat make_combined_band_mask(const std::vector<cv::Point3d>& aligned)
+const cv::Mat& make_combined_band_mask(const std::vector<cv::Point3d>& aligned,
+                                       BandMaskScratch& scratch)
 {
-    const cv::Mat height_mask = make_height_mask(aligned);
-    const cv::Mat depth_band_mask = make_depth_band_mask(aligned);
-    const cv::Mat lateral_band_mask = make_lateral_band_mask(aligned);
-    cv::Mat first_and;
-    cv::bitwise_and(height_mask, depth_band_mask, first_and, cv::noArray());
-    cv::Mat combined_band_mask;
-    cv::bitwise_and(first_and, lateral_band_mask, combined_band_mask, cv::noArray());
-    return combined_band_mask;
+    const cv::Mat& height_mask = make_height_mask(aligned, scratch);
+    const cv::Mat& depth_band_mask = make_depth_band_mask(aligned, scratch);
+    const cv::Mat& lateral_band_mask = make_lateral_band_mask(aligned, scratch);
+    cv::bitwise_and(height_mask, depth_band_mask, scratch.first_and, cv::noArray());
+    cv::bitwise_and(scratch.first_and, lateral_band_mask, scratch.combined_band_mask, cv::noArray());
+    return scratch.combined_band_mask;
 }
 
 std::vector<Contour> find_candidate_contours(const cv::Mat& combined_band_mask)
@@ -119,19 +144,30 @@ std::vector<Contour> find_candidate_contours(const cv::Mat& combined_band_mask)
     return find_candidate_contours_in(combined_band_mask, cv::Point(0, 0));
 }
 
+std::vector<Contour> find_candidate_contours(const cv::Mat& combined_band_mask,
+                                             ContourScratch& scratch)
+{
+    return find_candidate_contours_in(combined_band_mask, cv::Point(0, 0), scratch);
+}
+
 std::vector<Contour> find_candidate_contours_in(const cv::Mat& mask_window,
                                                 const cv::Point& window_corner)
 {
-    cv::Mat blurred;
-    cv::GaussianBlur(mask_window, blurred, cv::Size(3, 3), 0, 0, cv::BORDER_DEFAULT);
+    ContourScratch scratch;
+    return find_candidate_contours_in(mask_window, window_corner, scratch);
+}
+
+std::vector<Contour> find_candidate_contours_in(const cv::Mat& mask_window,
+                                                const cv::Point& window_corner,
+                                                ContourScratch& scratch)
+{
+    cv::GaussianBlur(mask_window, scratch.blurred, cv::Size(3, 3), 0, 0, cv::BORDER_DEFAULT);
     const cv::Mat element = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 5), cv::Point(-1, -1));
-    cv::Mat eroded;
-    cv::erode(blurred, eroded, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+    cv::erode(scratch.blurred, scratch.eroded, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
               cv::morphologyDefaultBorderValue());
-    cv::Mat region;
-    cv::dilate(eroded, region, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+    cv::dilate(scratch.eroded, scratch.region, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
                cv::morphologyDefaultBorderValue());
-    return candidate_contours_in_region(region, window_corner);
+    return candidate_contours_in_region(scratch.region, window_corner);
 }
 
 std::vector<Contour> candidate_contours_in_region(const cv::Mat& region,

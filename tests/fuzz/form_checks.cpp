@@ -156,9 +156,13 @@ std::string report_fault(const std::string& report)
 
 std::string compare_analysis_forms(const cv::Mat& depth)
 {
-    const cv::Mat literal_mask = make_combined_band_mask(align_to_ground(depth));
-    const std::vector<Contour> literal_contours = find_candidate_contours(literal_mask);
-    const FrameAnalysis literal = analyse_depth_literal(depth);
+    // The literal form's lists and images are kept from input to input too: one workspace for
+    // the stage calls, whose mask is read to the end, another for the whole recipe.
+    static LiteralWorkspace stages, recipe;
+    const cv::Mat& literal_mask =
+        make_combined_band_mask(align_to_ground(depth, stages.alignment), stages.bands);
+    const std::vector<Contour> literal_contours = find_candidate_contours(literal_mask, stages.contours);
+    const FrameAnalysis literal = analyse_depth_literal(depth, recipe);
     const cv::Mat literal_view = make_depth_view(depth);
     const cv::Mat literal_result = draw_result_view(literal_view, literal);
     const FastForm fast = run_fast_form(depth);

@@ -3,32 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "byte_reader.hpp"
 #include "sim/render.hpp"
 #include "sim/scene.hpp"
 
 namespace {
-
-// Reads the fuzz bytes front to back; past the end every read gives 0, so any prefix of an
-// input is an input too (libFuzzer's shrinking relies on that).
-class ByteReader {
-public:
-    ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    bool empty() const { return pos_ >= size_; }
-    std::uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-    std::uint16_t word()
-    {
-        const std::uint16_t high = byte();
-        return static_cast<std::uint16_t>(high << 8 | byte());
-    }
-    // lo..hi in 256 steps.
-    double between(double lo, double hi) { return lo + (hi - lo) * byte() / 255.0; }
-    int index(int count) { return byte() % count; }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
-};
 
 // Depths the bands care about: the analysis's depth band ends near 400 and 2000 mm ahead of the
 // reference floor point, and the ground patch of the default mount sits near 1000 mm.
@@ -61,10 +40,14 @@ sim::Scene scene_from(ByteReader& in)
     const int boxes = in.index(6);
     for (int k = 0; k < boxes; ++k) {
         sim::Box box;
-        box.size = Eigen::Vector3d(in.between(20.0, 4000.0), in.between(20.0, 2000.0),
-                                   in.between(10.0, 3000.0));
-        box.centre = Eigen::Vector3d(in.between(-3000.0, 3000.0), in.between(200.0, 6000.0),
-                                     in.between(-100.0, 600.0) + box.size.z() / 2.0);
+        // One read per statement: a constructor's arguments are evaluated in no fixed order,
+        // and the same bytes must give the same box whatever the compiler.
+        const double length = in.between(20.0, 4000.0), width = in.between(20.0, 2000.0),
+                     height = in.between(10.0, 3000.0);
+        box.size = Eigen::Vector3d(length, width, height);
+        const double x = in.between(-3000.0, 3000.0), y = in.between(200.0, 6000.0),
+                     base = in.between(-100.0, 600.0);
+        box.centre = Eigen::Vector3d(x, y, base + box.size.z() / 2.0);
         box.yaw_deg = in.between(-90.0, 90.0);
         box.label = in.byte() & 1 ? sim::Label::wall : sim::Label::clutter;
         scene.boxes.push_back(box);
@@ -143,6 +126,12 @@ void apply_edit(ByteReader& in, cv::Mat& depth, std::uint64_t& noise)
 
 }  // namespace
 
+void apply_depth_edits(ByteReader& in, cv::Mat& depth, int most)
+{
+    std::uint64_t noise = in.word();
+    for (int edits = 0; edits < most && !in.empty(); ++edits) apply_edit(in, depth, noise);
+}
+
 cv::Mat generate_depth_frame(const std::uint8_t* data, std::size_t size)
 {
     ByteReader in(data, size);
@@ -154,8 +143,7 @@ cv::Mat generate_depth_frame(const std::uint8_t* data, std::size_t size)
     } else {
         depth = cv::Mat(480, 640, CV_16UC1, cv::Scalar(base < 208 ? depth_value(in) : 0));
     }
-    std::uint64_t noise = in.word();
-    for (int edits = 0; edits < 16 && !in.empty(); ++edits) apply_edit(in, depth, noise);
+    apply_depth_edits(in, depth, 16);
     return depth;
 }
 

@@ -1,17 +1,20 @@
 // The fuzz targets' checks on fixed inputs, in the ordinary suite: every finding of a fuzz run is
-// kept under tests/fuzz/regressions/TARGET/ and must pass here; the frame generator's own seeds
-// must give frames on which both forms agree.
+// kept under tests/fuzz/regressions/TARGET/ and must pass here; the generators' own seeds must
+// give inputs on which both forms agree.
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <opencv2/core.hpp>
 
 #include "form_checks.hpp"
 #include "frame_generator.hpp"
 #include "png_checks.hpp"
 #include "settings_checks.hpp"
+#include "stage_checks.hpp"
+#include "stage_inputs.hpp"
 
 namespace fs = std::filesystem;
 
@@ -55,6 +58,61 @@ TEST(FuzzRegressions, FramesFindings)
         EXPECT_EQ(compare_analysis_forms(generate_depth_frame(bytes.data(), bytes.size())), "")
             << file.filename();
     }
+}
+
+TEST(FuzzRegressions, StageFormsAgreeOnTheGeneratorSeeds)
+{
+    for (const std::vector<std::uint8_t>& seed : band_frame_seeds())
+        EXPECT_EQ(compare_band_mask_forms(generate_band_frame(seed.data(), seed.size())), "");
+    int faces = 0;
+    for (const std::vector<std::uint8_t>& seed : band_mask_seeds())
+        EXPECT_EQ(compare_contour_forms(generate_band_mask(seed.data(), seed.size())), "");
+    for (const std::vector<std::uint8_t>& seed : face_input_seeds()) {
+        const FaceInput input = generate_face_input(seed.data(), seed.size());
+        faces += !input.selection.empty();
+        EXPECT_EQ(compare_face_forms(input), "");
+    }
+    EXPECT_GE(faces, 10) << "seeds whose face stage has a face to fill";
+}
+
+TEST(FuzzRegressions, StageInputsAreWhatTheBytesSay)
+{
+    // A mask written as runs reads back as itself, and a prefix of any input is an input.
+    const cv::Mat catalogue = [] {
+        const std::vector<std::uint8_t> bytes{1, 6, 0};  // the pallet scene's mask, no shapes
+        return generate_band_mask(bytes.data(), bytes.size());
+    }();
+    ASSERT_GT(cv::countNonZero(catalogue), 1000);
+    const std::vector<std::uint8_t> runs = band_mask_bytes_of(catalogue);
+    EXPECT_EQ(cv::norm(generate_band_mask(runs.data(), runs.size()), catalogue, cv::NORM_INF), 0.0);
+    for (const std::vector<std::uint8_t>& seed : face_input_seeds()) {
+        const FaceInput input = generate_face_input(seed.data(), seed.size() / 2);
+        EXPECT_EQ(input.band_mask.size(), cv::Size(640, 480));
+        EXPECT_EQ(input.depth.size(), cv::Size(640, 480));
+        for (const Contour& contour : input.selection)
+            for (const cv::Point& p : contour) EXPECT_TRUE(cv::Rect(0, 0, 640, 480).contains(p));
+    }
+}
+
+TEST(FuzzRegressions, StageFindings)
+{
+    int kept = 0;
+    for (const fs::path& file : inputs_of("band_mask")) {
+        const std::vector<std::uint8_t> bytes = bytes_of(file);
+        EXPECT_EQ(compare_band_mask_forms(generate_band_frame(bytes.data(), bytes.size())), "") << file;
+        ++kept;
+    }
+    for (const fs::path& file : inputs_of("contours")) {
+        const std::vector<std::uint8_t> bytes = bytes_of(file);
+        EXPECT_EQ(compare_contour_forms(generate_band_mask(bytes.data(), bytes.size())), "") << file;
+        ++kept;
+    }
+    for (const fs::path& file : inputs_of("face_points")) {
+        const std::vector<std::uint8_t> bytes = bytes_of(file);
+        EXPECT_EQ(compare_face_forms(generate_face_input(bytes.data(), bytes.size())), "") << file;
+        ++kept;
+    }
+    if (kept == 0) GTEST_SKIP() << "no stage finding kept";
 }
 
 TEST(FuzzRegressions, PngFindings)

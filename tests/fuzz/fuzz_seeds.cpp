@@ -1,7 +1,10 @@
 // Writes the seed corpora of the fuzz targets: fuzz_seeds DATA_DIR OUT_DIR makes OUT_DIR/frames
 // (generator inputs for rendered and edited scenes), OUT_DIR/png (the PNG frames of DATA_DIR and
 // broken forms of one: truncated, 8-bit, RGB, two channels, 1 x 1, a header claiming
-// 65535 x 65535) and OUT_DIR/sdk_settings (source and fault values).
+// 65535 x 65535), OUT_DIR/sdk_settings (source and fault values), and for the stage targets
+// OUT_DIR/band_mask (floors, catalogue frames and edits), OUT_DIR/contours (shapes, catalogue
+// masks and the combined band mask of every 640 x 480 frame of DATA_DIR) and OUT_DIR/face_points
+// (the same masks as face inputs, and polygon selections).
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +13,10 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "analysis/ground_alignment.hpp"
+#include "analysis/range_masks.hpp"
 #include "frame_generator.hpp"
+#include "stage_inputs.hpp"
 
 namespace fs = std::filesystem;
 
@@ -65,7 +71,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const fs::path data = argv[1], out = argv[2];
-    for (const char* target : {"frames", "png", "sdk_settings"}) fs::create_directories(out / target);
+    for (const char* target : {"frames", "png", "sdk_settings", "band_mask", "contours", "face_points"})
+        fs::create_directories(out / target);
 
     int n = 0;
     for (const std::vector<std::uint8_t>& seed : frame_generator_seeds())
@@ -75,12 +82,15 @@ int main(int argc, char** argv)
     for (const auto& entry : fs::recursive_directory_iterator(data))
         if (entry.path().extension() == ".png") frames.push_back(entry.path());
     cv::Mat depth;
+    std::vector<std::vector<std::uint8_t>> recorded_masks;
     for (const fs::path& frame : frames) {
         std::ifstream in(frame, std::ios::binary);
         const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
         write_file(out / "png" / frame.filename(), bytes);
         const cv::Mat image = cv::imread(frame.string(), cv::IMREAD_UNCHANGED);
-        if (depth.empty() && image.type() == CV_16UC1 && image.size() == cv::Size(640, 480)) depth = image;
+        if (image.type() != CV_16UC1 || image.size() != cv::Size(640, 480)) continue;
+        if (depth.empty()) depth = image;
+        recorded_masks.push_back(band_mask_bytes_of(make_combined_band_mask(align_to_ground(image))));
     }
     if (depth.empty()) {
         std::fprintf(stderr, "fuzz_seeds: no 640 x 480 16-bit frame under %s\n", argv[1]);
@@ -102,6 +112,23 @@ int main(int argc, char** argv)
     // tests/fuzz/regressions/png/ holds a real 20000 x 20000 header, with one pixel of data.
     write_file(out / "png" / "bomb_65535.png", with_header(tiny, 65535, 65535));
     write_file(out / "png" / "text.png", {'h', 'e', 'l', 'l', 'o', '\n'});
+
+    const auto write_seeds = [&out](const char* target, const std::vector<std::vector<std::uint8_t>>& seeds) {
+        int k = 0;
+        for (const std::vector<std::uint8_t>& seed : seeds)
+            write_file(out / target / ("seed_" + std::to_string(++k)), seed);
+    };
+    write_seeds("band_mask", band_frame_seeds());
+    std::vector<std::vector<std::uint8_t>> masks = band_mask_seeds(), faces = face_input_seeds();
+    for (const std::vector<std::uint8_t>& mask : recorded_masks) {
+        masks.push_back(mask);
+        std::vector<std::uint8_t> face{0};
+        face.insert(face.end(), mask.begin(), mask.end());
+        face.insert(face.end(), {0x05, 0xDC, 0, 0, 0});  // 1500 mm everywhere, no edits
+        faces.push_back(face);
+    }
+    write_seeds("contours", masks);
+    write_seeds("face_points", faces);
 
     const std::vector<std::string> settings = {
         std::string("scene\0nodepth@5,timeout@7,badsize@9", 35), "scene:pallet", "scene:nope",

@@ -3,8 +3,9 @@
 // and z), times the rendering of each frame and, with --pictures DIR, saves each scene's result view of a
 // representative frame as DIR/NAME.png (the default animation as DIR/default.png).
 //
-//   scene_survey [--step N] [--pictures DIR] [--scene NAME]
-//     N: analyse every Nth frame of the loop (1); NAME: only that scene ("" or "scene": the default)
+//   scene_survey [--step N] [--pictures DIR] [--scene NAME] [--sensor PRESET]
+//     N: analyse every Nth frame of the loop (1); NAME: only that scene ("" or "scene": the default);
+//     PRESET: film the scenes with that sensor preset (sim/sensor_presets.hpp; legacy by default)
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -31,13 +32,13 @@ struct Survey {
     int frames = 0;
 };
 
-Survey survey(const std::string& name, std::uint64_t step)
+Survey survey(const std::string& name, std::uint64_t step, const sim::SensorPreset& sensor)
 {
     Survey result;
     AnalysisWorkspace workspace;
     for (std::uint64_t n = 1; n <= sim::scene_loop_frames; n += step) {
         const auto start = std::chrono::steady_clock::now();
-        const sim::Frame frame = sim::render_scene_frame(name, n);
+        const sim::Frame frame = sim::render_scene_frame(name, n, sensor);
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         result.render_ms_total += ms;
@@ -60,9 +61,9 @@ std::uint64_t picture_frame(const std::string& name)
     return name.empty() ? 301 : 1;
 }
 
-bool save_picture(const std::string& folder, const std::string& name)
+bool save_picture(const std::string& folder, const std::string& name, const sim::SensorPreset& sensor)
 {
-    const sim::Frame frame = sim::render_scene_frame(name, picture_frame(name));
+    const sim::Frame frame = sim::render_scene_frame(name, picture_frame(name), sensor);
     AnalysisWorkspace workspace;
     const cv::Mat view = draw_result_view(make_depth_view(frame.depth), analyse_depth(frame.depth, workspace));
     const std::string path = folder + "/" + (name.empty() ? "default" : name) + ".png";
@@ -80,6 +81,7 @@ int main(int argc, char** argv)
 {
     std::uint64_t step = 1;
     std::string pictures;
+    sim::SensorPreset sensor = sim::sensor_preset("legacy");
     std::vector<std::string> names{""};
     names.insert(names.end(), sim::scene_names().begin(), sim::scene_names().end());
     for (int i = 1; i < argc; ++i) {
@@ -93,22 +95,25 @@ int main(int argc, char** argv)
         } else if (arg == "--scene" && i + 1 < argc && std::string(argv[i + 1]) == "scene") {
             names = {""};
             ++i;
+        } else if (arg == "--sensor" && i + 1 < argc && sim::find_sensor_preset(argv[i + 1])) {
+            sensor = *sim::find_sensor_preset(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: scene_survey [--step N] [--pictures DIR] [--scene NAME]\n");
+            std::fprintf(stderr, "usage: scene_survey [--step N] [--pictures DIR] [--scene NAME] "
+                                 "[--sensor %s]\n", sim::sensor_preset_list().c_str());
             return 2;
         }
     }
     std::printf("%-8s %7s %11s %10s %13s %10s %19s\n", "scene", "frames", "no contour",
                 "no pallet", "pallet found", "on pallet", "render ms mean/max");
     for (const std::string& name : names) {
-        const Survey s = survey(name, step);
+        const Survey s = survey(name, step, sensor);
         std::printf("%-8s %7d %10.1f%% %9.1f%% %12.1f%% %9.1f%% %12.1f / %.1f\n",
                     name.empty() ? "scene" : name.c_str(), s.frames,
                     percent(s.counts[0], s.frames), percent(s.counts[1], s.frames),
                     percent(s.counts[2], s.frames), percent(s.on_pallet, s.frames),
                     s.render_ms_total / s.frames, s.render_ms_max);
         std::fflush(stdout);
-        if (!pictures.empty() && !save_picture(pictures, name)) {
+        if (!pictures.empty() && !save_picture(pictures, name, sensor)) {
             std::fprintf(stderr, "scene_survey: cannot write a picture into %s\n", pictures.c_str());
             return 1;
         }

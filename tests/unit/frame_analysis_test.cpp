@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -10,8 +11,17 @@
 
 #include "analysis/depth_intake.hpp"
 #include "analysis/result_report.hpp"
+#include "sim/render.hpp"
+#include "sim/scene.hpp"
 
 namespace {
+
+std::string report_of(const FrameAnalysis& analysis)
+{
+    std::ostringstream out;
+    write_report(out, analysis, TextEncoding::utf8);
+    return out.str();
+}
 
 // A wide, flat hexagon: its bounding rectangle spans columns x .. x + width.
 Contour hexagon(int x, int y, int width, int height)
@@ -132,4 +142,38 @@ TEST(AnalyseDepth, NoMeasurementIsNoContour)
     const FrameAnalysis analysis = analyse_depth(cv::Mat::zeros(480, 640, CV_16UC1), workspace);
     EXPECT_EQ(analysis.outcome, PalletOutcome::no_contour);
     EXPECT_EQ(analysis.probe_depth, 0);
+}
+
+TEST(AnalyseDepthLiteral, KeptWorkspaceGivesWhatAFreshOneGives)
+{
+    // One workspace over frames of every outcome, each leaving masks, a face and points behind
+    // for the next; a frame without a face after one with a face; the first frame again.
+    sim::Scene narrow = sim::floor_scene();
+    sim::Box box;
+    box.centre = {0.0, 1400.0, 100.0};
+    box.size = {300.0, 300.0, 200.0};
+    narrow.boxes.push_back(box);
+    sim::Scene noisy = sim::pallet_scene(1300.0, 120.0, 12.0);
+    noisy.sensor.dropout_rate = 0.02;
+    const cv::Mat frames[] = {sim::render(sim::pallet_scene(1250.0), 1).depth,
+                              sim::render(sim::floor_scene(), 2).depth,
+                              sim::render(noisy, 3).depth,
+                              sim::render(narrow, 4).depth,
+                              sim::render(sim::pallet_scene(1800.0, -200.0, -10.0), 5).depth,
+                              cv::Mat(cv::Mat::zeros(480, 640, CV_16UC1)),
+                              sim::render(sim::pallet_scene(1250.0), 1).depth};
+    LiteralWorkspace workspace;
+    int found = 0;
+    for (std::size_t k = 0; k < std::size(frames); ++k) {
+        SCOPED_TRACE("frame " + std::to_string(k));
+        const FrameAnalysis fresh = analyse_depth_literal(frames[k]);
+        const FrameAnalysis kept = analyse_depth_literal(frames[k], workspace);
+        EXPECT_EQ(kept.outcome, fresh.outcome);
+        EXPECT_EQ(kept.pose.face_contour, fresh.pose.face_contour);
+        EXPECT_EQ(kept.pose.boxes, fresh.pose.boxes);
+        EXPECT_EQ(kept.pose.face_point_count, fresh.pose.face_point_count);
+        EXPECT_EQ(report_of(kept), report_of(fresh));
+        found += fresh.outcome == PalletOutcome::pallet_found;
+    }
+    EXPECT_GE(found, 3);
 }

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -175,4 +177,34 @@ TEST(GroundAlignment, EmptyFrameGivesZeroEverywhere)
     for (const cv::Point3d& p : aligned) {
         ASSERT_TRUE(p.x == 0.0 && p.y == 0.0 && p.z == 0.0);
     }
+}
+
+TEST(GroundAlignment, KeptScratchGivesThePlainListInItsOwnStorage)
+{
+    // Frames whose lists differ everywhere, in an order where each could leave something behind
+    // for the next: a floor, a frame with no depth, a patch without depth (a floor fit of zeros:
+    // every measured pixel aligned to NaN), a pixel lost here and there, the floor again.
+    cv::Mat holes = render_plane(0.0, -0.8, 1800.0);
+    for (int k = 0; k < 480 * 640; k += 97) holes.at<std::uint16_t>(k / 640, k % 640) = 0;
+    cv::Mat no_patch = sloped_floor();
+    no_patch(cv::Rect(240, 380, 160, 80)).setTo(0);
+    const cv::Mat frames[] = {sloped_floor(), cv::Mat::zeros(480, 640, CV_16UC1), no_patch, holes,
+                              sloped_floor()};
+
+    AlignmentScratch scratch;
+    const cv::Point3d* storage = nullptr;
+    for (std::size_t k = 0; k < std::size(frames); ++k) {
+        const std::vector<cv::Point3d>& aligned = align_to_ground(frames[k], scratch);
+        const std::vector<cv::Point3d> plain = align_to_ground(frames[k]);
+        ASSERT_EQ(aligned.size(), plain.size()) << "frame " << k;
+        // Bit for bit, NaN included.
+        EXPECT_EQ(std::memcmp(aligned.data(), plain.data(), plain.size() * sizeof(cv::Point3d)), 0)
+            << "frame " << k;
+        EXPECT_EQ(&aligned, &scratch.aligned);
+        if (storage != nullptr) {
+            EXPECT_EQ(aligned.data(), storage) << "reallocated at frame " << k;
+        }
+        storage = aligned.data();
+    }
+    EXPECT_TRUE(std::isnan(align_to_ground(no_patch, scratch)[0].z));
 }

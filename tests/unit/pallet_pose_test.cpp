@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include <Eigen/Geometry>
 #include <gtest/gtest.h>
@@ -124,6 +127,33 @@ TEST(GatherFacePoints, HoleInTheCandidatesIsCutShortHoleIsKept)
     EXPECT_EQ(gather_face_points(fill_face_mask({face}, band.size()), band, depth).size(), whole);
     EXPECT_EQ(gather_face_points(fill_face_mask({face}, band.size()), band_with_gap, depth).size(),
               whole - 31 * 31);
+}
+
+TEST(FillFaceMask, KeptMaskAndPointListGiveThePlainOnes)
+{
+    // A mask and a list kept from face to face: each face is drawn over the last one's mask,
+    // after one of another size and type, and gathered into the last one's list.
+    const cv::Size size(640, 480);
+    const cv::Mat band(480, 640, CV_8UC1, cv::Scalar(255));
+    cv::Mat depth(480, 640, CV_16UC1, cv::Scalar(1500));
+    depth(cv::Rect(0, 0, 640, 240)).setTo(0);  // the upper half has no depth
+    const std::vector<Contour> faces[] = {
+        {square(100, 100, 250), square(200, 200, 30)}, {square(300, 50, 100)}, {}, {square(10, 10, 600)}};
+
+    cv::Mat face_mask(100, 100, CV_16UC1, cv::Scalar(7));
+    std::vector<cv::Point3d> face_points(5000, cv::Point3d(1, 2, 3));
+    for (std::size_t k = 0; k < std::size(faces); ++k) {
+        SCOPED_TRACE("face " + std::to_string(k));
+        const cv::Mat plain = fill_face_mask(faces[k], size);
+        const cv::Mat& kept = fill_face_mask(faces[k], size, face_mask);
+        EXPECT_EQ(&kept, &face_mask);
+        ASSERT_EQ(kept.size(), size);
+        ASSERT_EQ(kept.type(), CV_8UC1);
+        EXPECT_EQ(cv::norm(kept, plain, cv::NORM_INF), 0.0);
+        gather_face_points(kept, band, depth, face_points);
+        EXPECT_EQ(face_points, gather_face_points(plain, band, depth));
+    }
+    EXPECT_EQ(face_points.size(), 601u * 240u);  // the last face's lower half
 }
 
 TEST(RectCentrePoint, IntegerHalvesAndMissingDepth)

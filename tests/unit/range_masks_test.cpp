@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -218,4 +220,70 @@ TEST(CandidateContours, BlurGrowsRegionsByOnePixel)
     const std::vector<Contour> kept = find_candidate_contours(combined);
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(cv::boundingRect(kept[0]), cv::Rect(199, 99, 201, 172));
+}
+
+TEST(RangeMasks, KeptScratchGivesThePlainMasksInItsOwnImages)
+{
+    // Lists that differ everywhere: values around every band edge and beyond, non-finite ones
+    // included; nothing measured; every point in band; the first list again.
+    const double values[] = {0.0,    0.4,    0.5,    0.6,   23.9,   41.0,  240.99, 241.0,
+                             -400.0, -399.9, -2000.0, -2000.1, 600.0, 600.1, -600.0, 70000.0,
+                             1e300,  infinity, -infinity, not_a_number};
+    cv::RNG rng(5);
+    Points mixed(480 * 640);
+    for (cv::Point3d& p : mixed) {
+        const auto pick = [&] {
+            return rng.uniform(0, 4) == 0 ? values[rng.uniform(0, static_cast<int>(std::size(values)))]
+                                          : rng.uniform(-2500.0, 2500.0);
+        };
+        p = cv::Point3d(pick(), pick() - 1000.0, pick() / 10.0);
+    }
+    const Points lists[] = {mixed, no_measurement(), Points(480 * 640, in_band), mixed};
+
+    BandMaskScratch scratch;
+    const uchar* storage = nullptr;
+    for (std::size_t k = 0; k < std::size(lists); ++k) {
+        SCOPED_TRACE("list " + std::to_string(k));
+        const Points& points = lists[k];
+        const auto same = [](const cv::Mat& a, const cv::Mat& b) {
+            return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0.0;
+        };
+        EXPECT_TRUE(same(make_height_mask(points, scratch), make_height_mask(points)));
+        EXPECT_TRUE(same(make_depth_band_mask(points, scratch), make_depth_band_mask(points)));
+        EXPECT_TRUE(same(make_lateral_band_mask(points, scratch), make_lateral_band_mask(points)));
+        const cv::Mat& combined = make_combined_band_mask(points, scratch);
+        const cv::Mat plain = make_combined_band_mask(points);
+        EXPECT_TRUE(same(combined, plain));
+        EXPECT_EQ(&combined, &scratch.combined_band_mask);
+        if (storage != nullptr) {
+            EXPECT_EQ(combined.data, storage) << "a new image";
+        }
+        storage = combined.data;
+        if (k == 0) {
+            EXPECT_GT(cv::countNonZero(plain), 1000);
+        }
+    }
+}
+
+TEST(CandidateContours, KeptScratchGivesThePlainContours)
+{
+    cv::Mat holed = cv::Mat::zeros(480, 640, CV_8UC1);
+    cv::rectangle(holed, cv::Rect(20, 20, 600, 440), 255, cv::FILLED);
+    for (int s = 0; s < 20; ++s) {
+        cv::rectangle(holed, cv::Rect(100, 150 + 10 * s, 10 * s + 20, 10), 0, cv::FILLED);
+    }
+    const cv::Mat stairs = staircase(cv::Mat::zeros(480, 640, CV_8UC1), {300, 20}, true);
+
+    // A window first (smaller filtered images), then whole masks that differ, then nothing.
+    ContourScratch scratch;
+    const cv::Rect window(280, 10, 250, 200);
+    EXPECT_EQ(find_candidate_contours_in(stairs(window), window.tl(), scratch),
+              find_candidate_contours_in(stairs(window), window.tl()));
+    for (const cv::Mat& mask : {holed, stairs, holed, cv::Mat(cv::Mat::zeros(480, 640, CV_8UC1))}) {
+        const std::vector<Contour> plain = find_candidate_contours(mask);
+        EXPECT_EQ(find_candidate_contours(mask, scratch), plain);
+        EXPECT_EQ(scratch.region.size(), mask.size());
+    }
+    EXPECT_EQ(find_candidate_contours(holed, scratch).size(), 1u);
+    EXPECT_EQ(find_candidate_contours(stairs, scratch).size(), 1u);
 }

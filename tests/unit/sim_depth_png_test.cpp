@@ -239,6 +239,43 @@ TEST(DepthPng, DecodesWhatTheImageLibraryWroteAndSkipsAncillaryChunks)
     fs::remove_all(dir);
 }
 
+TEST(DepthPng, BothDecodersGiveTheFramesPixels)
+{
+    const fs::path dir = fresh_dir("decoders");
+    const cv::Mat depth = ramp_depth();
+    ASSERT_TRUE(cv::imwrite((dir / "plain.png").string(), depth));
+    const Bytes bytes = read_bytes(dir / "plain.png");
+    Bytes with_text(bytes.begin(), bytes.begin() + sim::png_header_size);
+    const Bytes text = chunk("tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'x', 'y'});
+    Bytes broken_text = text;
+    broken_text.back() ^= 0x55;
+    for (const Bytes& extra : {text, chunk("prVt", Bytes(5000, 7)), broken_text})
+        with_text.insert(with_text.end(), extra.begin(), extra.end());
+    with_text.insert(with_text.end(), bytes.begin() + sim::png_header_size, bytes.end());
+    write_bytes(dir / "chunks.png", with_text);
+    write_bytes(dir / "truncated.png", Bytes(bytes.begin(), bytes.begin() + bytes.size() / 2));
+    write_bytes(dir / "no_end.png", Bytes(bytes.begin(), bytes.end() - 12));
+    Bytes bad_data = bytes;
+    bad_data[bytes.size() / 2] ^= 0xFF;
+    write_bytes(dir / "bad_data.png", bad_data);
+    write_bytes(dir / "bomb.png", png_head(65535, 65535, 16, 0));
+
+    for (const sim::PngDecoder decoder : {sim::PngDecoder::libpng, sim::PngDecoder::libspng}) {
+        SCOPED_TRACE(decoder == sim::PngDecoder::libpng ? "libpng" : "libspng");
+        const auto read = [&](const char* name) { return sim::read_depth_png((dir / name).string(), decoder); };
+        for (const char* name : {"plain.png", "chunks.png"}) {
+            const sim::DepthPngRead frame = read(name);
+            ASSERT_EQ(frame.error, "") << name;
+            EXPECT_EQ(cv::norm(frame.depth, depth, cv::NORM_INF), 0.0) << name;
+        }
+        EXPECT_EQ(read("truncated.png").error, "a damaged PNG file (the file ends early)");
+        EXPECT_EQ(read("no_end.png").error, "a damaged PNG file (the file ends early)");
+        EXPECT_EQ(read("bad_data.png").error.rfind("a damaged PNG file (", 0), 0u);
+        EXPECT_EQ(read("bomb.png").error, "not 640 x 480 (65535 x 65535)");  // from the header alone
+    }
+    fs::remove_all(dir);
+}
+
 TEST(DepthPng, FolderListingKeepsWhatOnlyTheReaderCanJudge)
 {
     const fs::path dir = fresh_dir("listing");

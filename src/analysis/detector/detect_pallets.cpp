@@ -43,7 +43,7 @@ DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate,
     pose.face_normal_camera = -(line.mx * f.x + line.my * f.y);
     rows_of(ws.band, fit, ws.rows);
     const FaceEnds ends = face_ends(depth, ws.band, fit, ws.rows, f, ws.values);
-    const std::vector<Opening> openings = find_openings(ws.band, fit, f, params, ws.openings);
+    const std::vector<Opening> openings = find_openings(ws.band, ws.upper, fit, f, params, ws.openings);
     double lean_error = NAN;
     pose.face_tilt_deg = face_lean_deg(ws.band, fit, lean_error);
     top_heights(ws.band, ws.upper, fit, ws.heights);
@@ -108,12 +108,25 @@ Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& ty
     detection.floor = fit_floor(depth, params, ws.floor_points, random, f);
     if (!detection.floor.found) return detection;
     detection.reason = DockReason::no_face;
-    const std::vector<FaceCandidate> candidates = find_candidates(depth, f, params, ws.scan);
-    detection.candidates = candidates.size();
+    std::vector<FaceCandidate> candidates = find_candidates(depth, f, params, ws.scan);
     std::vector<DockPose> found;
-    for (const FaceCandidate& candidate : candidates) {
+    for (std::size_t next = 0; next < candidates.size() && next < 2 * params.max_candidates; ++next) {
+        const FaceCandidate candidate = candidates[next];
         DockPose pose = measure_candidate(depth, candidate, f, types, params, random, ws);
         pose.floor = detection.floor;
+        ++detection.candidates;
+        // What of the candidate lies beyond its face, on the same line, is a candidate of its own:
+        // two pallets side by side with a narrow gap scan as one straight run.
+        if (pose.face_found) {
+            const double gap = params.run_gap_mm;
+            for (const auto& [lo, hi] : {std::pair{candidate.left, ws.fit.left - gap}, std::pair{ws.fit.right + gap, candidate.right}}) {
+                if (hi - lo < params.scan_min_length_mm) continue;
+                FaceCandidate rest = candidate;
+                rest.left = lo;
+                rest.right = hi;
+                candidates.push_back(rest);
+            }
+        }
         if (pose.verdict != DockVerdict::no_pallet) {
             found.push_back(std::move(pose));
         } else if (params.explain || pose.face_found) {

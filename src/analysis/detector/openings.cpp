@@ -10,10 +10,11 @@
 namespace {
 
 // The top of an opening (the underside of the board across it): in each 20 mm bin of its middle
-// part, the lowest inlier 60 mm up or more; the median over the bins that hold one (a stray point
-// in one bin moves it not at all). NaN for none.
-double opening_top(const std::vector<FacePoint>& band, const FaceFit& fit, const Opening& gap,
-                   std::vector<double>& lowest)
+// part, the lowest point on the face line 60 mm up or more (the top's points included: a thin
+// board seen from afar has hardly a pixel below the band's top); the median over the bins that
+// hold one (a stray point in one bin moves it not at all), three bins at least. NaN else.
+double opening_top(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper, const FaceFit& fit,
+                   const FloorFrame& f, const Opening& gap, std::vector<double>& lowest)
 {
     const double lo = gap.lo + 20.0, hi = gap.hi - 20.0;
     if (!(hi > lo)) return NAN;
@@ -26,8 +27,15 @@ double opening_top(const std::vector<FacePoint>& band, const FaceFit& fit, const
         double& low = lowest[static_cast<std::size_t>((t - lo) / 20.0)];
         low = std::min(low, h);
     }
+    for (const FacePoint& p : upper) {
+        if (!(std::abs(residual(fit.line, p)) < fit.inlier_band)) continue;
+        const double t = ray_along(fit.line, f, p.v, p.u);
+        if (!(t > lo && t < hi)) continue;
+        double& low = lowest[static_cast<std::size_t>((t - lo) / 20.0)];
+        low = std::min(low, static_cast<double>(p.h));
+    }
     lowest.erase(std::remove(lowest.begin(), lowest.end(), INFINITY), lowest.end());
-    return quantile_of(lowest, 0.5);
+    return lowest.size() < 3 ? NAN : quantile_of(lowest, 0.5);
 }
 
 }  // namespace
@@ -75,8 +83,9 @@ void slice_gaps(const std::vector<FacePoint>& band, const FaceFit& fit, const Fl
 
 }  // namespace
 
-std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const FaceFit& fit, const FloorFrame& f,
-                                   const DetectorParams& params, OpeningScratch& scratch)
+std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper,
+                                   const FaceFit& fit, const FloorFrame& f, const DetectorParams& params,
+                                   OpeningScratch& scratch)
 {
     slice_gaps(band, fit, f, params, scratch);
     std::vector<Opening>& gaps = scratch.gaps;
@@ -108,7 +117,7 @@ std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const Fac
             }
             Opening o{side_edge(band, fit, quantile_of(scratch.los, 0.5), -1.0, scratch.values),
                       side_edge(band, fit, quantile_of(scratch.his, 0.5), 1.0, scratch.values), end - start, NAN};
-            o.top = opening_top(band, fit, o, scratch.values);
+            o.top = opening_top(band, upper, fit, f, o, scratch.values);
             openings.push_back(o);
         }
         start = end;

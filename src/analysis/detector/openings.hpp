@@ -35,5 +35,6 @@ struct OpeningScratch {
 // which needs opening_min_rows slices and a fifth of the slices of the best-seen one (a run of
 // dropouts is none); its ends are the medians of its slices' ends, each moved onto the block's side
 // where the camera sees it (side_edge). Left to right.
-std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const FaceFit& fit, const FloorFrame& f,
-                                   const DetectorParams& params, OpeningScratch& scratch);
+std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper,
+                                   const FaceFit& fit, const FloorFrame& f, const DetectorParams& params,
+                                   OpeningScratch& scratch);
