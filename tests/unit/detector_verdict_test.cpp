@@ -1,7 +1,7 @@
 #include "analysis/detector/verdict.hpp"
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -53,14 +53,13 @@ Face pallet_face(double t0)
     return face;
 }
 
-DockPose judge(const Face& face, const std::vector<PalletType>& types = builtin_pallet_types(),
-               const DetectorParams& params = DetectorParams{})
+DockPose judge(const Face& face, const std::vector<PalletType>& types = builtin_pallet_types())
 {
     const MeasuredFaceParts parts{face.band,     face.upper,    face.fit,           face.ends, face.openings,
                                   face.heights,  face.lean_deg, face.lean_error_deg, face.bottom_mm, 0.0};
     std::vector<int> scratch;
     DockPose pose;
-    judge_face(parts, types, params, face.f, scratch, pose);
+    judge_face(parts, types, DetectorParams{}, face.f, scratch, pose);
     return pose;
 }
 
@@ -142,54 +141,22 @@ bool finite(const Eigen::Vector3d& p)
     return p.allFinite();
 }
 
-// Two values the same to the bit: NaN equals NaN.
-bool same(double a, double b)
+// Every field of a pose, as bytes: two poses the same to the bit (NaN included) give the same.
+std::string bytes_of(const DockPose& p)
 {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-bool same(const Eigen::Vector3d& a, const Eigen::Vector3d& b)
-{
-    return same(a.x(), b.x()) && same(a.y(), b.y()) && same(a.z(), b.z());
-}
-
-// Every field of two poses, to the bit.
-void expect_same(const DockPose& a, const DockPose& b)
-{
-    EXPECT_EQ(a.floor.found, b.floor.found);
-    EXPECT_TRUE(same(a.floor.normal, b.floor.normal));
-    EXPECT_TRUE(same(a.floor.camera_height_mm, b.floor.camera_height_mm));
-    EXPECT_TRUE(same(a.floor.camera_tilt_deg, b.floor.camera_tilt_deg));
-    EXPECT_TRUE(same(a.floor.camera_roll_deg, b.floor.camera_roll_deg));
-    EXPECT_TRUE(same(a.floor.residual_mm, b.floor.residual_mm));
-    EXPECT_EQ(a.floor.inliers, b.floor.inliers);
-    EXPECT_EQ(a.type, b.type);
-    EXPECT_EQ(a.face_found, b.face_found);
-    EXPECT_EQ(a.face_points, b.face_points);
-    EXPECT_EQ(a.face_inliers, b.face_inliers);
-    EXPECT_TRUE(same(a.face_residual_mm, b.face_residual_mm));
-    EXPECT_TRUE(same(a.face_tilt_deg, b.face_tilt_deg));
-    EXPECT_TRUE(same(a.yaw_deg, b.yaw_deg));
-    EXPECT_TRUE(same(a.face_distance_mm, b.face_distance_mm));
-    EXPECT_TRUE(same(a.face_normal_camera, b.face_normal_camera));
-    EXPECT_TRUE(same(a.left_edge_camera, b.left_edge_camera));
-    EXPECT_TRUE(same(a.left_edge_floor, b.left_edge_floor));
-    EXPECT_TRUE(same(a.right_edge_camera, b.right_edge_camera));
-    EXPECT_TRUE(same(a.right_edge_floor, b.right_edge_floor));
-    EXPECT_TRUE(same(a.width_mm, b.width_mm));
-    EXPECT_TRUE(same(a.face_height_mm, b.face_height_mm));
-    EXPECT_TRUE(same(a.centre_camera, b.centre_camera));
-    EXPECT_TRUE(same(a.centre_floor, b.centre_floor));
-    ASSERT_EQ(a.pockets.size(), b.pockets.size());
-    for (std::size_t k = 0; k < a.pockets.size(); ++k) {
-        EXPECT_TRUE(same(a.pockets[k].offset_mm, b.pockets[k].offset_mm)) << k;
-        EXPECT_TRUE(same(a.pockets[k].width_mm, b.pockets[k].width_mm)) << k;
-        EXPECT_TRUE(same(a.pockets[k].centre_camera, b.pockets[k].centre_camera)) << k;
-        EXPECT_TRUE(same(a.pockets[k].centre_floor, b.pockets[k].centre_floor)) << k;
-    }
-    EXPECT_EQ(a.verdict, b.verdict);
-    EXPECT_EQ(a.reason, b.reason);
-    EXPECT_TRUE(same(a.confidence, b.confidence));
+    std::string out;
+    const auto add = [&out](const auto&... values) {
+        (out.append(reinterpret_cast<const char*>(&values), sizeof values), ...);
+    };
+    const DockFloor& f = p.floor;
+    add(f.found, f.normal, f.camera_height_mm, f.camera_tilt_deg, f.camera_roll_deg, f.residual_mm, f.inliers);
+    out += p.type + '\0';
+    add(p.face_found, p.face_points, p.face_inliers, p.face_residual_mm, p.face_tilt_deg, p.yaw_deg,
+        p.face_distance_mm, p.face_normal_camera, p.left_edge_camera, p.left_edge_floor, p.right_edge_camera,
+        p.right_edge_floor, p.width_mm, p.face_height_mm, p.centre_camera, p.centre_floor);
+    for (const DockPocket& k : p.pockets) add(k.offset_mm, k.width_mm, k.centre_camera, k.centre_floor);
+    add(p.verdict, p.reason, p.confidence);
+    return out;
 }
 
 void expect_same(const Detection& a, const Detection& b)
@@ -198,8 +165,10 @@ void expect_same(const Detection& a, const Detection& b)
     EXPECT_EQ(a.reason, b.reason);
     ASSERT_EQ(a.pallets.size(), b.pallets.size());
     ASSERT_EQ(a.rejected.size(), b.rejected.size());
-    for (std::size_t k = 0; k < a.pallets.size(); ++k) expect_same(a.pallets[k], b.pallets[k]);
-    for (std::size_t k = 0; k < a.rejected.size(); ++k) expect_same(a.rejected[k], b.rejected[k]);
+    for (std::size_t k = 0; k < a.pallets.size(); ++k) EXPECT_TRUE(bytes_of(a.pallets[k]) == bytes_of(b.pallets[k])) << k;
+    for (std::size_t k = 0; k < a.rejected.size(); ++k) {
+        EXPECT_TRUE(bytes_of(a.rejected[k]) == bytes_of(b.rejected[k])) << k;
+    }
 }
 
 }  // namespace
