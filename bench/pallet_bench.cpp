@@ -84,16 +84,6 @@ std::vector<FrameKind> frame_kinds()
     };
 }
 
-const char* outcome_name(PalletOutcome outcome)
-{
-    switch (outcome) {
-    case PalletOutcome::no_contour: return "no contour";
-    case PalletOutcome::no_pallet: return "no pallet";
-    case PalletOutcome::pallet_found: return "pallet found";
-    }
-    return "?";
-}
-
 std::string report_of(const FrameAnalysis& analysis)
 {
     std::ostringstream out;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "common/random.hpp"
+
 namespace sim {
 
 namespace {
@@ -37,14 +39,6 @@ double progress(std::uint64_t position, std::uint64_t begin, std::uint64_t end)
 {
     return (static_cast<double>(position) - static_cast<double>(begin)) /
            static_cast<double>(end - begin);
-}
-
-std::uint64_t mix(std::uint64_t z)
-{
-    z += 0x9E3779B97F4A7C15ULL;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
 }
 
 std::uint64_t name_key(const std::string& name)
@@ -173,7 +167,7 @@ SceneFrame scene_frame(const std::string& name, std::uint64_t frame_number)
 {
     const std::uint64_t p = loop_position(frame_number);
     SceneFrame setting;
-    setting.seed = mix(name_key(name) ^ mix(p));
+    setting.seed = splitmix64_of(name_key(name) ^ splitmix64_of(p));
     if (name.empty()) {
         setting.scene = animation(p);
     } else if (name == "empty") {
@@ -207,7 +201,7 @@ void apply_dropouts(cv::Mat& depth, const Dropouts& dropouts, std::uint64_t seed
 {
     CV_Assert(depth.type() == CV_16UC1);
     const cv::Mat rendered = depth.clone();  // edges are judged on the depths before any loss
-    const std::uint64_t key = mix(seed);
+    const std::uint64_t key = splitmix64_of(seed);
     const auto is_edge = [](int z, int neighbour) {
         if (neighbour == 0) return false;
         const int gap = std::abs(z - neighbour);
@@ -222,7 +216,7 @@ void apply_dropouts(cv::Mat& depth, const Dropouts& dropouts, std::uint64_t seed
             const int z = row[u];
             if (z == 0) continue;
             const std::uint64_t index = static_cast<std::uint64_t>(v) * 640u + static_cast<std::uint64_t>(u);
-            const double draw = static_cast<double>(mix(key ^ index) >> 11) * 0x1.0p-53;
+            const double draw = static_cast<double>(splitmix64_of(key ^ index) >> 11) * 0x1.0p-53;
             const double beyond = std::max(0.0, (z - 1500.0) / 2500.0);
             double rate = dropouts.uniform_rate + dropouts.far_rate * beyond * beyond;
             const bool edge = is_edge(z, row[u > 0 ? u - 1 : u]) ||

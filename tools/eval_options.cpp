@@ -1,144 +1,63 @@
 #include "tools/eval_options.hpp"
 
-#include <algorithm>
-#include <cctype>
-#include <iterator>
-#include <sstream>
+#include <limits>
+
+#include "tools/cli.hpp"
 
 namespace {
 
-bool parse_unsigned(const std::string& text, std::uint64_t max, std::uint64_t& value)
+// An axis option whose help text ends with its default, as the sweep has it.
+void add_axis(CLI::App& app, const std::string& name, const std::string& value_name, const std::string& description,
+              std::vector<double>& axis, const std::function<bool(double)>& valid = nullptr,
+              const std::string& rule = {})
 {
-    if (text.empty() || text.size() > 20) return false;
-    for (const char ch : text) {
-        if (!std::isdigit(static_cast<unsigned char>(ch))) return false;
-    }
-    try {
-        value = std::stoull(text);
-    } catch (...) {  // out of range
-        return false;
-    }
-    return value <= max;
+    add_axis_option(app, name, value_name, description + " (default " + axis_text(axis) + ")", axis, valid, rule);
 }
+
+// Every option of pallet_eval, bound to `options`: the parse and the help text both read these.
+void define_eval_options(CLI::App& app, EvalOptions& options)
+{
+    set_up_command_line(app, "Exit status: 0 written; 1 an output could not be written; 2 usage error.");
+    SweepAxes& axes = options.axes;
+    add_axis(app, "--distance", "MM", "face middle ahead of the camera", axes.distance_mm,
+             [](double v) { return v > 0.0; }, "values ahead of the camera (> 0)");
+    add_axis(app, "--yaw", "DEG", "pallet yaw, > 0 turns its right end away", axes.yaw_deg);
+    add_axis(app, "--lateral", "MM", "face middle to the right of the camera", axes.lateral_mm);
+    add_axis(app, "--height", "MM", "camera above the floor", axes.height_mm,
+             [](double v) { return v > 0.0; }, "values above the floor (> 0)");
+    add_axis(app, "--pitch", "DEG", "camera tilt, > 0 looks up", axes.pitch_deg);
+    add_axis(app, "--noise", "LEVEL",
+             "multiple of the renderer's default depth noise and dropouts;\n0 is an exact sensor",
+             axes.noise_level, [](double v) { return v >= 0.0; }, "levels from 0");
+    add_choice_option<std::vector<bool>>(app, "--cavity",
+                                         "fork openings return no depth (on), or do (off)\n(default both)",
+                                         axes.cavity_no_return,
+                                         {{"both", {false, true}}, {"on", {true}}, {"off", {false}}});
+    add_count_option(app, "--empty", "N",
+                     "floor-only scenes for every camera height, tilt and noise level\n(default " +
+                         std::to_string(options.empty) + "; 0: none)",
+                     options.empty, 0, 10000);
+    add_count_option(app, "--seed", "N", "base of every scene's seed (default " + std::to_string(options.seed) + ")",
+                     options.seed, 0, std::numeric_limits<std::uint64_t>::max());
+    add_count_option(app, "--threads", "N", "worker threads (default one per core)", options.threads, 1, 256);
+    add_path_option(app, "--out", "DIR", "output folder, made when missing (default " + options.out_dir + ")",
+                    options.out_dir);
+}
+
+const char* const description =
+    "Renders pallet scenes with known ground truth, runs the analysis and the dock measurement\n"
+    "on each and writes scenes.csv, empty_scenes.csv, summary.md and plots (when gnuplot is\n"
+    "installed) to the output folder. Axes take V, V1,V2,... or LO:HI:STEP; the sweep is every\n"
+    "combination of them.";
 
 }  // namespace
 
-std::string eval_usage()
+Parsed<EvalOptions> parse_eval_options(const std::vector<std::string>& args)
 {
-    return "usage: pallet_eval [options]\n"
-           "Renders pallet scenes with known ground truth, runs the analysis on each and writes\n"
-           "scenes.csv, summary.md and plots (when gnuplot is installed) to the output folder.\n"
-           "\n"
-           "Axes take V, V1,V2,... or LO:HI:STEP; the sweep is every combination.\n"
-           "  --distance MM     pallet face ahead of the camera   (default 750:2500:250)\n"
-           "  --yaw DEG         pallet yaw, > 0 turns its right end away (default -20:20:5)\n"
-           "  --lateral MM      face middle right of the camera   (default -250:250:250)\n"
-           "  --height MM       camera above the floor            (default 200,250)\n"
-           "  --pitch DEG       camera tilt, > 0 looks up          (default 4:8:2)\n"
-           "  --noise LEVEL     multiple of the default sensor's depth noise and dropouts\n"
-           "                    (0 is an exact sensor)            (default 0:2:1)\n"
-           "  --cavity both|on|off  fork openings return no depth (default both)\n"
-           "  --empty N         floor-only scenes per camera height, tilt and noise level\n"
-           "                    (0: none)                         (default 20)\n"
-           "  --seed N          base of every scene's seed        (default 1)\n"
-           "  --threads N       worker threads                    (default: one per core)\n"
-           "  --out DIR         output folder, made when missing  (default eval_out)\n"
-           "  --help            this text\n";
+    return parse_options("pallet_eval", description, define_eval_options, args);
 }
 
-std::optional<EvalOptions> parse_eval_options(const std::vector<std::string>& args, std::string& error)
+std::string eval_usage()
 {
-    EvalOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& name = args[i];
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (name.rfind("--", 0) != 0) {
-            error = "unexpected argument '" + name + "'";
-            return std::nullopt;
-        }
-        static const char* const valued[] = {"--distance", "--yaw", "--lateral", "--height", "--pitch",
-                                             "--noise", "--cavity", "--seed", "--threads", "--out",
-                                             "--empty"};
-        if (std::find(std::begin(valued), std::end(valued), name) == std::end(valued)) {
-            error = "unknown option '" + name + "'";
-            return std::nullopt;
-        }
-        if (i + 1 >= args.size()) {
-            error = name + " needs a value";
-            return std::nullopt;
-        }
-        const std::string& value = args[++i];
-        std::vector<double>* axis = nullptr;
-        if (name == "--distance") axis = &options.axes.distance_mm;
-        else if (name == "--yaw") axis = &options.axes.yaw_deg;
-        else if (name == "--lateral") axis = &options.axes.lateral_mm;
-        else if (name == "--height") axis = &options.axes.height_mm;
-        else if (name == "--pitch") axis = &options.axes.pitch_deg;
-        else if (name == "--noise") axis = &options.axes.noise_level;
-        if (axis != nullptr) {
-            std::optional<std::vector<double>> values = parse_axis(value, error);
-            if (!values) {
-                error = name + ": " + error;
-                return std::nullopt;
-            }
-            *axis = *values;
-            continue;
-        }
-        std::uint64_t number = 0;
-        if (name == "--cavity") {
-            if (value == "both") options.axes.cavity_no_return = {false, true};
-            else if (value == "on") options.axes.cavity_no_return = {true};
-            else if (value == "off") options.axes.cavity_no_return = {false};
-            else {
-                error = "--cavity takes both, on or off, not '" + value + "'";
-                return std::nullopt;
-            }
-        } else if (name == "--seed") {
-            if (!parse_unsigned(value, UINT64_MAX, number)) {
-                error = "--seed takes a whole number from 0, not '" + value + "'";
-                return std::nullopt;
-            }
-            options.seed = number;
-        } else if (name == "--empty") {
-            if (!parse_unsigned(value, 10000, number)) {
-                error = "--empty takes a whole number from 0 to 10000, not '" + value + "'";
-                return std::nullopt;
-            }
-            options.empty = static_cast<int>(number);
-        } else if (name == "--threads") {
-            if (!parse_unsigned(value, 256, number) || number == 0) {
-                error = "--threads takes a whole number from 1 to 256, not '" + value + "'";
-                return std::nullopt;
-            }
-            options.threads = static_cast<int>(number);
-        } else {  // --out
-            if (value.empty()) {
-                error = "--out needs a folder name";
-                return std::nullopt;
-            }
-            options.out_dir = value;
-        }
-    }
-    for (const double noise : options.axes.noise_level) {
-        if (noise < 0.0) {
-            error = "--noise levels must not be negative";
-            return std::nullopt;
-        }
-    }
-    for (const double height : options.axes.height_mm) {
-        if (height <= 0.0) {
-            error = "--height values must be above the floor (> 0)";
-            return std::nullopt;
-        }
-    }
-    for (const double distance : options.axes.distance_mm) {
-        if (distance <= 0.0) {
-            error = "--distance values must be ahead of the camera (> 0)";
-            return std::nullopt;
-        }
-    }
-    return options;
+    return help_text("pallet_eval", description, define_eval_options);
 }

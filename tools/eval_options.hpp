@@ -2,10 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/parsed.hpp"
 #include "tools/eval_sweep.hpp"
 
 struct EvalOptions {
@@ -14,11 +14,10 @@ struct EvalOptions {
     int threads = 0;            // 0: one per core
     int empty = 20;             // floor-only scenes per camera height, tilt and noise level
     std::string out_dir = "eval_out";
-    bool help = false;
 };
 
-// The options of argv[1..]; empty on a usage error, with the reason in error.
-std::optional<EvalOptions> parse_eval_options(const std::vector<std::string>& args, std::string& error);
+// The options of the arguments after the program name (tools/cli.hpp), or the usage error.
+Parsed<EvalOptions> parse_eval_options(const std::vector<std::string>& args);
 
-// The text of --help.
+// The text of --help, made from the same definitions.
 std::string eval_usage();

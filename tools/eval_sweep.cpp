@@ -5,45 +5,18 @@
 #include <cmath>
 #include <exception>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "analysis/detector/detect_pallets.hpp"
 #include "analysis/frame_analysis.hpp"
+#include "common/random.hpp"
 
 namespace {
-
-std::uint64_t splitmix64(std::uint64_t state)
-{
-    std::uint64_t z = state + 0x9E3779B97F4A7C15ULL;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
 
 std::uint64_t fold(std::uint64_t hash, double value)
 {
     const auto milli = static_cast<std::int64_t>(std::llround(value * 1000.0));
-    return splitmix64(hash ^ static_cast<std::uint64_t>(milli));
-}
-
-bool parse_number(const std::string& text, double& value)
-{
-    std::istringstream in(text);
-    in >> value;
-    return !text.empty() && in && in.peek() == std::char_traits<char>::eof() && std::isfinite(value);
-}
-
-std::vector<std::string> split(const std::string& text, char separator)
-{
-    std::vector<std::string> parts;
-    std::string::size_type start = 0;
-    for (;;) {
-        const std::string::size_type end = text.find(separator, start);
-        parts.push_back(text.substr(start, end - start));
-        if (end == std::string::npos) return parts;
-        start = end + 1;
-    }
+    return splitmix64_of(hash ^ static_cast<std::uint64_t>(milli));
 }
 
 }  // namespace
@@ -59,46 +32,6 @@ SweepAxes default_axes()
     axes.noise_level = {0, 1, 2};  // an exact sensor, the renderer's default one, twice as bad
     axes.cavity_no_return = {false, true};
     return axes;
-}
-
-std::optional<std::vector<double>> parse_axis(const std::string& text, std::string& error)
-{
-    const std::vector<std::string> range = split(text, ':');
-    std::vector<double> values;
-    if (range.size() == 3) {
-        double lo = 0.0;
-        double hi = 0.0;
-        double step = 0.0;
-        if (!parse_number(range[0], lo) || !parse_number(range[1], hi) ||
-            !parse_number(range[2], step)) {
-            error = "'" + text + "' is not LO:HI:STEP with three numbers";
-            return std::nullopt;
-        }
-        if (!(step > 0.0) || hi < lo) {
-            error = "'" + text + "' needs LO <= HI and STEP > 0";
-            return std::nullopt;
-        }
-        const double count = std::floor((hi - lo) / step + 1e-9) + 1.0;
-        if (count > 10000.0) {
-            error = "'" + text + "' gives more than 10000 values";
-            return std::nullopt;
-        }
-        for (int i = 0; i < static_cast<int>(count); ++i) values.push_back(lo + i * step);
-        return values;
-    }
-    if (range.size() != 1) {
-        error = "'" + text + "' is not LO:HI:STEP";
-        return std::nullopt;
-    }
-    for (const std::string& item : split(text, ',')) {
-        double value = 0.0;
-        if (!parse_number(item, value)) {
-            error = "'" + text + "' is not a number or a comma-separated list of numbers";
-            return std::nullopt;
-        }
-        values.push_back(value);
-    }
-    return values;
 }
 
 std::vector<SceneParams> sweep_scenes(const SweepAxes& axes)
@@ -134,7 +67,7 @@ std::vector<SceneParams> empty_scenes(const SweepAxes& axes, int count)
 
 std::uint64_t scene_seed(const SceneParams& p, std::uint64_t base_seed)
 {
-    std::uint64_t hash = splitmix64(base_seed);
+    std::uint64_t hash = splitmix64_of(base_seed);
     for (const double value : {p.distance_mm, p.yaw_deg, p.lateral_mm, p.height_mm, p.pitch_deg,
                                p.noise_level, p.cavity_no_return ? 1.0 : 0.0}) {
         hash = fold(hash, value);

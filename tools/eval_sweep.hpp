@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
-#include <string>
 #include <vector>
 
 #include "analysis/detector/detect_pallets.hpp"
@@ -40,10 +38,6 @@ struct SweepAxes {
 
 // The default sweep: the working mount of the renderer and a little beyond it.
 SweepAxes default_axes();
-
-// "V", "V1,V2,..." or "LO:HI:STEP" (HI included when the steps land on it). Empty on a
-// malformed text, with the reason in error.
-std::optional<std::vector<double>> parse_axis(const std::string& text, std::string& error);
 
 // Every combination of the axes, distance varying slowest and cavity fastest.
 std::vector<SceneParams> sweep_scenes(const SweepAxes& axes);

@@ -5,6 +5,7 @@
 #include <exception>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,9 +13,9 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include "tools/eval_dock.hpp"
 #include "tools/eval_options.hpp"
 #include "tools/eval_report.hpp"
+#include "tools/eval_stats.hpp"
 #include "tools/eval_sweep.hpp"
 
 namespace {
@@ -26,9 +27,7 @@ double seconds_since(std::chrono::steady_clock::time_point start)
 
 void print_headline(const std::vector<SceneResult>& results, double seconds)
 {
-    std::vector<const SceneResult*> all;
-    for (const SceneResult& r : results) all.push_back(&r);
-    const BinSummary b = summarise(all, 0.0);
+    const BinSummary b = summarise(all_of(results), 0.0);
     std::printf("%zu scenes in %.1f s: pallet found in %zu (%.1f %%), no pallet %zu, no contour %zu\n",
                 b.scenes, seconds, b.found, b.scenes ? 100.0 * b.found / b.scenes : 0.0, b.no_pallet,
                 b.no_contour);
@@ -64,25 +63,15 @@ int main(int argc, char** argv)
     // analysis itself: keep freed memory in the heap for the next scene instead.
     mallopt(M_MMAP_THRESHOLD, 256 << 20);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    std::string error;
-    const std::optional<EvalOptions> options =
-        parse_eval_options(std::vector<std::string>(argv + 1, argv + argc), error);
-    if (!options) {
-        std::cerr << "pallet_eval: " << error << "\n" << "Try 'pallet_eval --help'.\n";
-        return 2;
-    }
-    if (options->help) {
-        std::cout << eval_usage();
-        return 0;
-    }
-    const std::vector<SceneParams> scenes = sweep_scenes(options->axes);
-    const std::vector<SceneParams> floor_scenes = empty_scenes(options->axes, options->empty);
-    if (scenes.empty()) {
-        std::cerr << "pallet_eval: the sweep has no scenes\n";
-        return 2;
-    }
-    const int threads = options->threads > 0
-                            ? options->threads
+    const Parsed<EvalOptions> parsed = parse_eval_options(std::vector<std::string>(argv + 1, argv + argc));
+    if (const std::optional<int> status =
+            stop_after_parse(parsed.result, "pallet_eval", eval_usage(), std::cout, std::cerr))
+        return *status;
+    const EvalOptions& options = parsed.options;
+    const std::vector<SceneParams> scenes = sweep_scenes(options.axes);
+    const std::vector<SceneParams> floor_scenes = empty_scenes(options.axes, options.empty);
+    const int threads = options.threads > 0
+                            ? options.threads
                             : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const bool terminal = isatty(STDERR_FILENO) == 1;
     const auto start = std::chrono::steady_clock::now();
@@ -91,18 +80,18 @@ int main(int argc, char** argv)
         std::fflush(stderr);
     };
     try {
-        make_output_folder(options->out_dir);  // before the sweep, not after minutes of it
+        make_output_folder(options.out_dir);  // before the sweep, not after minutes of it
         const std::vector<SceneResult> results =
-            run_sweep(scenes, options->seed, threads, terminal ? std::function<void(std::size_t, std::size_t)>(progress) : nullptr);
-        const std::vector<SceneResult> empty = run_sweep(floor_scenes, options->seed, threads, nullptr);
+            run_sweep(scenes, options.seed, threads, terminal ? std::function<void(std::size_t, std::size_t)>(progress) : nullptr);
+        const std::vector<SceneResult> empty = run_sweep(floor_scenes, options.seed, threads, nullptr);
         if (terminal) std::fputs("\n", stderr);
         const double seconds = seconds_since(start);
-        const OutputFiles files = write_outputs(options->out_dir, results, options->seed, empty);
+        const OutputFiles files = write_outputs(options.out_dir, results, options.seed, empty);
         std::printf("wrote %s and %s\n", files.csv.c_str(), files.summary.c_str());
         if (files.plots.empty()) {
             std::cerr << "pallet_eval: plots skipped: " << files.plots_skipped << "\n";
         } else {
-            std::printf("wrote %zu plots in %s\n", files.plots.size(), options->out_dir.c_str());
+            std::printf("wrote %zu plots in %s\n", files.plots.size(), options.out_dir.c_str());
         }
         print_headline(results, seconds);
         print_dock_headline(results, empty);

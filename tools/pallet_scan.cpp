@@ -3,6 +3,7 @@
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -18,6 +19,8 @@
 #include "tools/scan_run.hpp"
 
 namespace {
+
+const char* const tool = "pallet_scan";
 
 volatile std::sig_atomic_t stop_requested = 0;  // set by Ctrl-C or SIGTERM
 
@@ -68,12 +71,6 @@ int open_output(const std::string& path, std::string& error)
     return fd;
 }
 
-int usage_error(const std::string& text)
-{
-    std::cerr << "pallet_scan: " << text << "\nTry 'pallet_scan --help'." << std::endl;
-    return 2;
-}
-
 // Creates the output folders; the text of the first that is unusable, empty when all are fine.
 std::string prepare_output_dirs(const ScanOptions& options)
 {
@@ -98,24 +95,21 @@ bool any_failure(const ScanTally& tally)
 
 int main(int argc, char** argv)
 {
-    const ParsedOptions parsed = parse_scan_options(std::vector<std::string>(argv + 1, argv + argc));
-    if (parsed.options.help) {
-        std::cout << scan_usage();
-        return 0;
-    }
-    if (!parsed.error.empty()) return usage_error(parsed.error);
+    const Parsed<ScanOptions> parsed = parse_scan_options(std::vector<std::string>(argv + 1, argv + argc));
+    if (const std::optional<int> status = stop_after_parse(parsed.result, tool, scan_usage(), std::cout, std::cerr))
+        return *status;
 
     fill_closed_standard_streams();
     catch_stop_signals();
     ScanRun run;
     run.options = parsed.options;
     const std::string dir_error = prepare_output_dirs(run.options);
-    if (!dir_error.empty()) return usage_error(dir_error);
+    if (!dir_error.empty()) return report_usage_error(std::cerr, tool, dir_error);
     if (!run.options.output_path.empty()) {
         std::string output_error;
         run.out_fd = open_output(run.options.output_path, output_error);
         if (stop_requested != 0) return 130;
-        if (run.out_fd < 0) return usage_error(output_error);
+        if (run.out_fd < 0) return report_usage_error(std::cerr, tool, output_error);
     }
     run.messages = &std::cerr;
     run.encoding = console_text_encoding();

@@ -115,16 +115,6 @@ json dock_json(const DockPose& dock, double dock_ms)
     return out;
 }
 
-std::string outcome_name(PalletOutcome outcome)
-{
-    switch (outcome) {
-    case PalletOutcome::no_contour: return "no_contour";
-    case PalletOutcome::no_pallet: return "no_pallet";
-    case PalletOutcome::pallet_found: return "pallet_found";
-    }
-    return "unknown";
-}
-
 json frame_record(const std::string& source, std::uint64_t index, const FrameAnalysis& analysis,
                   double analysis_ms, const Detection& detection, double detect_ms)
 {

@@ -10,9 +10,6 @@
 #include "analysis/dock_pose.hpp"
 #include "analysis/frame_analysis.hpp"
 
-// "no_contour", "no_pallet" or "pallet_found".
-std::string outcome_name(PalletOutcome outcome);
-
 // The record of one frame. Keys that the outcome does not define are null: bounding_rect
 // except for no_pallet and pallet_found; boxes, face_point_count, centre_point, rotation,
 // yaw_deg, pitch_deg, roll_deg, euler_rad and euler_deg except for pallet_found. Every

@@ -1,120 +1,62 @@
 #include "tools/scan_options.hpp"
 
-#include <cerrno>
-#include <cstdlib>
+#include <limits>
+
+#include "tools/cli.hpp"
 
 namespace {
 
-bool parse_frame_count(const std::string& text, std::uint64_t& count)
+// Every option of pallet_scan, bound to `options`: the parse and the help text both read these.
+void define_scan_options(CLI::App& app, ScanOptions& options)
 {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    errno = 0;
-    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
-    if (errno == ERANGE || value == 0) return false;
-    count = value;
-    return true;
+    set_up_command_line(app, "Exit status: 0 all frames analysed; 1 an input or a write failed; 2 usage\n"
+                             "error or unusable output path; 130 interrupted (SIGINT or SIGTERM).");
+    app.add_option("INPUT", options.inputs,
+                   "16-bit PNG depth frames (640 x 480, mm), and folders whose .png files\n"
+                   "are read in name order")
+        ->type_name("");
+    app.add_flag("--camera", options.camera,
+                 "read frames from the camera (the stand-in camera plays what KV3_SOURCE\n"
+                 "names); runs until --frames, the end of a replay that plays once, or\n"
+                 "Ctrl-C");
+    add_count_option(app, "--frames", "N", "stop after N frames (of the camera, or the first N inputs)",
+                     options.frame_limit, 1, std::numeric_limits<std::uint64_t>::max());
+    add_choice_option<OutputFormat>(app, "--format",
+                                    "jsonl (default): one JSON object per frame and line;\n"
+                                    "console: the bytes pallet_detector writes for each frame",
+                                    options.format,
+                                    {{"jsonl", OutputFormat::jsonl}, {"console", OutputFormat::console}});
+    add_path_option(app, "--output", "FILE", "write the records to FILE instead of standard output",
+                    options.output_path);
+    add_path_option(app, "--save-views", "DIR",
+                    "write each frame's result view to DIR as a PNG named after its\n"
+                    "input (camera frames: frame_NNNNNN.png)",
+                    options.views_dir);
+    add_path_option(app, "--record", "DIR",
+                    "write each analysed frame to DIR as frame_NNNNNN.png (16-bit),\n"
+                    "so that KV3_SOURCE=replay:DIR plays the run back",
+                    options.record_dir);
 }
 
-// Applies one option that takes a value; returns the error text, empty when it went well.
-std::string apply_valued_option(const std::string& name, const std::string& value,
-                                ScanOptions& options)
-{
-    if (name == "--frames") {
-        if (!parse_frame_count(value, options.frame_limit))
-            return "--frames wants a positive whole number, not '" + value + "'";
-    } else if (name == "--format") {
-        if (value == "jsonl") options.format = OutputFormat::jsonl;
-        else if (value == "console") options.format = OutputFormat::console;
-        else return "--format is jsonl or console, not '" + value + "'";
-    } else if (name == "--output" || name == "--save-views" || name == "--record") {
-        if (value.empty()) return name + " wants a path";
-        std::string& target = name == "--output"       ? options.output_path
-                              : name == "--save-views" ? options.views_dir
-                                                       : options.record_dir;
-        target = value;
-    }
-    return {};
-}
-
-bool takes_value(const std::string& name)
-{
-    return name == "--frames" || name == "--format" || name == "--output" ||
-           name == "--save-views" || name == "--record";
-}
+const char* const description =
+    "Runs the pallet analysis of pallet_detector without windows, on 16-bit PNG depth\n"
+    "frames or on the live camera (--camera instead of inputs), one record per frame.";
 
 }  // namespace
 
-ParsedOptions parse_scan_options(const std::vector<std::string>& args)
+Parsed<ScanOptions> parse_scan_options(const std::vector<std::string>& args)
 {
-    ParsedOptions parsed;
-    ScanOptions& options = parsed.options;
-    bool options_ended = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (options_ended || arg.empty() || arg[0] != '-' || arg == "-") {
-            options.inputs.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            options_ended = true;
-            continue;
-        }
-        if (arg == "-h" || arg == "--help") {
-            options.help = true;
-            return parsed;
-        }
-        if (arg == "--camera") {
-            options.camera = true;
-            continue;
-        }
-        const std::size_t equals = arg.find('=');
-        const std::string name = arg.substr(0, equals);
-        if (!takes_value(name)) {
-            parsed.error = "unknown option " + name;
-            return parsed;
-        }
-        std::string value;
-        if (equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            parsed.error = name + " wants a value";
-            return parsed;
-        }
-        parsed.error = apply_valued_option(name, value, options);
-        if (!parsed.error.empty()) return parsed;
-    }
+    Parsed<ScanOptions> parsed = parse_options("pallet_scan", description, define_scan_options, args);
+    const ScanOptions& options = parsed.options;
+    if (parsed.result.help || !parsed.result.error.empty()) return parsed;
     if (options.camera && !options.inputs.empty())
-        parsed.error = "give either --camera or input files, not both";
+        parsed.result.error = "give either --camera or input files, not both";
     else if (!options.camera && options.inputs.empty())
-        parsed.error = "no input: give PNG files or folders, or --camera";
+        parsed.result.error = "no input: give PNG files or folders, or --camera";
     return parsed;
 }
 
 std::string scan_usage()
 {
-    return "Usage: pallet_scan [OPTION]... INPUT...\n"
-           "       pallet_scan [OPTION]... --camera\n"
-           "Runs the pallet analysis of pallet_detector without windows, on 16-bit PNG depth\n"
-           "frames (640 x 480, millimetres) or on the live camera, one record per frame.\n"
-           "\n"
-           "Inputs: PNG files, and folders whose .png files are read in name order.\n"
-           "\n"
-           "Options:\n"
-           "  --camera           read frames from the camera (the stand-in camera plays what\n"
-           "                     KV3_SOURCE names); runs until --frames, the end of a replay\n"
-           "                     that plays once, or Ctrl-C\n"
-           "  --frames N         stop after N frames\n"
-           "  --format FORMAT    jsonl (default): one JSON object per frame;\n"
-           "                     console: the bytes pallet_detector writes for each frame\n"
-           "  --output FILE      write the records to FILE instead of standard output\n"
-           "  --save-views DIR   write each frame's result view to DIR as a PNG named after\n"
-           "                     its input (camera frames: frame_NNNNNN.png)\n"
-           "  --record DIR       write each input frame to DIR as frame_NNNNNN.png (16-bit),\n"
-           "                     so that KV3_SOURCE=replay:DIR plays the run back\n"
-           "  -h, --help         show this text\n"
-           "\n"
-           "Exit status: 0 all frames analysed; 1 an input or a write failed; 2 usage error\n"
-           "or unusable output path; 130 interrupted (SIGINT or SIGTERM).\n";
+    return help_text("pallet_scan", description, define_scan_options);
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/parsed.hpp"
+
 enum class OutputFormat { jsonl, console };
 
 struct ScanOptions {
@@ -15,18 +17,11 @@ struct ScanOptions {
     std::string output_path;          // empty: standard output
     std::string views_dir;            // empty: no result views
     std::string record_dir;           // empty: no recording
-    bool help = false;
 };
 
-// The options, or a one-line usage error in `error` (options then unspecified).
-struct ParsedOptions {
-    ScanOptions options;
-    std::string error;
-};
+// The options of the arguments after the program name (tools/cli.hpp), or the usage error: also
+// no input, or both --camera and inputs.
+Parsed<ScanOptions> parse_scan_options(const std::vector<std::string>& args);
 
-// Parses the arguments after the program name. "--name value" and "--name=value" both work;
-// "--" ends the options. With --help the rest is not checked.
-ParsedOptions parse_scan_options(const std::vector<std::string>& args);
-
-// The text of --help.
+// The text of --help, made from the same definitions.
 std::string scan_usage();

@@ -14,6 +14,18 @@
 
 enum class PalletOutcome { no_contour, no_pallet, pallet_found };
 
+// "no_contour", "no_pallet" or "pallet_found", as the enumerators are named: the outcome's name in
+// every record, table and summary of the tools.
+inline const char* outcome_name(PalletOutcome outcome)
+{
+    switch (outcome) {
+    case PalletOutcome::no_contour: return "no_contour";
+    case PalletOutcome::no_pallet: return "no_pallet";
+    case PalletOutcome::pallet_found: return "pallet_found";
+    }
+    return "unknown";
+}
+
 // Meaningful only for PalletOutcome::pallet_found, except face_contour and bounding_rect, which
 // no_pallet sets too.
 struct PalletPose {

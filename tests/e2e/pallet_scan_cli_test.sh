@@ -25,7 +25,7 @@ check "summary counts the skips" grep -q "3 skipped: 3 unusable input files" "$w
 touch "$work/a_file"
 check "no input" [ "$(status_of "$scan")" = 2 ]
 check "unknown format" [ "$(status_of "$scan" --format xml "$frames")" = 2 ]
-check "usage error is explained" grep -q "format is jsonl or console" "$work/err"
+check "usage error is explained" grep -qx "pallet_scan: --format takes jsonl or console, not 'xml'" "$work/err"
 check "record onto a file" [ "$(status_of "$scan" --record "$work/a_file" "$frames")" = 2 ]
 check "views below a file" [ "$(status_of "$scan" --save-views "$work/a_file/v" "$frames")" = 2 ]
 check "output in a missing folder" [ "$(status_of "$scan" --output "$work/no/such/out" "$frames")" = 2 ]

@@ -61,13 +61,6 @@ std::string report_of(const FrameAnalysis& analysis, TextEncoding encoding)
     return out.str();
 }
 
-const char* outcome_name(PalletOutcome outcome)
-{
-    return outcome == PalletOutcome::no_contour  ? "no contour"
-           : outcome == PalletOutcome::no_pallet ? "no pallet"
-                                                 : "pallet found";
-}
-
 // Whether text is one number as the report's streams print it (digits, sign, point, exponent,
 // or nan / inf): the whole of it must be read.
 bool is_number(const std::string& text)

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/eval_plots.hpp"
+
 namespace {
 
 // Two distances, square-on, with and without returns from the fork openings: rendered once.
@@ -59,68 +61,7 @@ std::vector<std::string> split(const std::string& line, char separator)
     return fields;
 }
 
-SceneResult found_scene(double distance, double err_x, double normal_deg, bool on_face)
-{
-    SceneResult r;
-    r.comparison.reported_centre = {err_x, 0.0, 1000.0};
-    r.params.distance_mm = distance;
-    r.comparison.outcome = PalletOutcome::pallet_found;
-    r.comparison.centre_error = {err_x, -2.0 * err_x, 0.5};
-    r.comparison.normal_error_deg = normal_deg;
-    r.comparison.centre_on_face = on_face;
-    return r;
-}
-
 }  // namespace
-
-TEST(Statistics, QuantilesSkipNonFiniteAndInterpolate)
-{
-    EXPECT_DOUBLE_EQ(quantile({5, 1, 4, 2, 3}, 0.5), 3.0);
-    EXPECT_DOUBLE_EQ(quantile({5, 1, 4, 2, 3}, 0.95), 4.8);
-    EXPECT_DOUBLE_EQ(quantile({5, 1, 4, 2, 3}, 0.0), 1.0);
-    EXPECT_DOUBLE_EQ(quantile({5, 1, 4, 2, 3}, 1.0), 5.0);
-    EXPECT_DOUBLE_EQ(quantile({1, NAN, 3, INFINITY}, 0.5), 2.0);
-    EXPECT_DOUBLE_EQ(quantile({7}, 0.95), 7.0);
-    EXPECT_TRUE(std::isnan(quantile({}, 0.5)));
-    EXPECT_TRUE(std::isnan(quantile({NAN}, 0.5)));
-
-    const Trend line = trend({-20, -10, 0, 10, 20}, {41, 21, 1, -19, -39});
-    EXPECT_NEAR(line.slope, -2.0, 1e-12);
-    EXPECT_NEAR(line.correlation, -1.0, 1e-12);
-    EXPECT_EQ(line.count, 5U);
-    EXPECT_TRUE(std::isnan(trend({1, 1, 1}, {1, 2, 3}).slope));  // no spread in x
-}
-
-TEST(Statistics, BinsCountOutcomesAndMeasureFoundScenesOnly)
-{
-    std::vector<SceneResult> results = {found_scene(1000, 10, 1, true), found_scene(1000, -30, 3, false),
-                                        found_scene(2000, 5, 2, true)};
-    results[2].comparison.reported_centre = Eigen::Vector3d::Zero();  // no depth at the centre pixel
-    SceneResult missing;
-    missing.params.distance_mm = 2000;
-    missing.comparison.outcome = PalletOutcome::no_pallet;
-    results.push_back(missing);
-    missing.comparison.outcome = PalletOutcome::no_contour;
-    results.push_back(missing);
-
-    const std::vector<BinSummary> bins = summarise_by(results, &SceneParams::distance_mm);
-    ASSERT_EQ(bins.size(), 2U);
-    EXPECT_EQ(bins[0].key, 1000.0);
-    EXPECT_EQ(bins[0].scenes, 2U);
-    EXPECT_EQ(bins[0].found, 2U);
-    EXPECT_EQ(bins[0].centre_misses, 1U);
-    EXPECT_EQ(bins[0].zero_centres, 0U);
-    EXPECT_DOUBLE_EQ(bins[0].centre_abs_p50[0], 20.0);  // |10| and |-30|
-    EXPECT_DOUBLE_EQ(bins[0].centre_abs_p50[1], 40.0);
-    EXPECT_DOUBLE_EQ(bins[0].centre_abs_p95[0], 29.0);
-    EXPECT_DOUBLE_EQ(bins[0].normal_p50, 2.0);
-    EXPECT_EQ(bins[1].scenes, 3U);
-    EXPECT_EQ(bins[1].found, 1U);
-    EXPECT_EQ(bins[1].no_pallet, 1U);
-    EXPECT_EQ(bins[1].no_contour, 1U);
-    EXPECT_DOUBLE_EQ(bins[1].centre_abs_p95[2], 0.5);
-    EXPECT_EQ(bins[1].zero_centres, 1U);
-}
 
 TEST(WriteOutputs, TinySweepWritesCsvAndSummary)
 {
@@ -151,7 +92,7 @@ TEST(WriteOutputs, TinySweepWritesCsvAndSummary)
         EXPECT_EQ(fields[8], r.params.cavity_no_return ? "1" : "0");
         EXPECT_EQ(fields[1], std::to_string(r.seed));
         if (r.comparison.outcome == PalletOutcome::pallet_found) {
-            EXPECT_EQ(fields[outcome_column], "found");
+            EXPECT_EQ(fields[outcome_column], "pallet_found");
             EXPECT_NEAR(std::stod(fields[err_x_column]), r.comparison.centre_error.x(), 0.0005);
         } else {
             EXPECT_TRUE(fields[err_x_column].empty());

@@ -91,11 +91,17 @@ FaceEnds face_ends(const cv::Mat& depth, const std::vector<FacePoint>& band, con
     // height band. Each row meets the end at another phase of its pixel grid, so the rows' median
     // is unbiased where neither the last pixel (half a pixel short) nor the extreme over all rows
     // (pushed out by the noise) would be.
+    // A row's outermost pixel may mix the face with what lies behind it (its footprint crosses the
+    // end): up to two that read behind the face by more than one and a half scales are passed over.
     const double reach = std::max(4.0 * fit.line.c / camera_model.fx, 15.0) + fit.inlier_band;
+    const double mixed = 1.5 * fit.scale;
     FaceEnds ends;
     for (std::size_t r = 0; r < rows.count(); ++r) {
-        const std::size_t first = rows.index[rows.start[r]];
-        const std::size_t last = rows.index[rows.start[r + 1] - 1];
+        std::size_t a = rows.start[r], b = rows.start[r + 1] - 1;
+        for (int skip = 0; skip < 2 && a < b && residual(fit.line, band[fit.inliers[rows.index[a]]]) > mixed; ++skip) ++a;
+        for (int skip = 0; skip < 2 && b > a && residual(fit.line, band[fit.inliers[rows.index[b]]]) > mixed; ++skip) --b;
+        const std::size_t first = rows.index[a];
+        const std::size_t last = rows.index[b];
         const FacePoint& p = band[fit.inliers[first]];
         const FacePoint& q = band[fit.inliers[last]];
         if (fit.along[first] < fit.left + reach && !at_image_border(p) && !on_face_plane(depth, f, fit, p.v, p.u - 1)) {

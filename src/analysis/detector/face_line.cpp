@@ -164,6 +164,32 @@ std::pair<double, double> chosen_run(const std::vector<double>& ts, double gap, 
     return {first_t + static_cast<double>(best.first) * 20.0, first_t + static_cast<double>(best.second + 1) * 20.0};
 }
 
+// Where the face stands at its top, relative to the line: the straight-line fit of the inliers'
+// residuals against their height, read at the height below which 95 % of them lie. Light that
+// bounces off the floor first reads long near the floor, and less the higher up: the face's base
+// seems to stand behind its top. A vertical face's top is where the face is.
+double offset_at_top(const std::vector<FacePoint>& points, const Line& line, double band, std::vector<double>& heights)
+{
+    double n = 0.0, sh = 0.0, sr = 0.0, shh = 0.0, shr = 0.0;
+    heights.clear();
+    for (const FacePoint& p : points) {
+        const double r = residual(line, p);
+        if (!(std::abs(r) < band)) continue;
+        const double h = p.h - 75.0;  // about the band's middle: the sums stay small
+        n += 1.0;
+        sh += h;
+        sr += r;
+        shh += h * h;
+        shr += h * r;
+        heights.push_back(p.h);
+    }
+    const double spread = shh - sh * sh / n;
+    if (n < 3.0 || !(spread > 0.0)) return 0.0;
+    const double slope = (shr - sh * sr / n) / spread;
+    const double top = quantile_of(heights, 0.95) - 75.0;
+    return sr / n + slope * (top - sh / n);
+}
+
 // How many points on the line a face at `range` needs.
 std::size_t min_inliers(const DetectorParams& params, double range)
 {
@@ -195,6 +221,7 @@ bool fit_face_line(const std::vector<FacePoint>& band, const std::vector<FacePoi
     }
     fit.line = refine_face_line(scratch.near, line, fit.scale, scratch.values);
     fit.inlier_band = std::max(3.0 * fit.scale, 4.0);
+    fit.line.c += offset_at_top(scratch.near, fit.line, fit.inlier_band, scratch.values);
     fit.inliers.clear();
     fit.along.clear();
     scratch.values.clear();

@@ -54,9 +54,13 @@ void slice_gaps(const std::vector<FacePoint>& band, const FaceFit& fit, const Fl
     const auto slices = static_cast<std::size_t>(std::ceil((params.opening_high_mm - params.opening_low_mm) / thickness));
     const auto bins = static_cast<std::size_t>((fit.right - fit.left) / bin_mm) + 1;
     scratch.bins.assign(slices * bins, SliceBin{});
+    // Block fronts only: a point that reads behind the face by more than one and a half scales is a
+    // block's side or a pixel that mixes a block with the inside of the opening.
+    const double mixed = 1.5 * fit.scale;
     for (std::size_t k = 0; k < fit.inliers.size(); ++k) {
         const double h = band[fit.inliers[k]].h;
         if (!(h >= params.opening_low_mm && h < params.opening_high_mm)) continue;
+        if (residual(fit.line, band[fit.inliers[k]]) > mixed) continue;
         const auto s = static_cast<std::size_t>((h - params.opening_low_mm) / thickness);
         const auto b = static_cast<std::size_t>((fit.along[k] - fit.left) / bin_mm);
         SliceBin& bin = scratch.bins[std::min(s, slices - 1) * bins + std::min(b, bins - 1)];
