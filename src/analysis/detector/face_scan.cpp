@@ -176,20 +176,26 @@ bool fit_run(const ScanScratch& s, std::size_t first, std::size_t last, FaceCand
 }
 
 // Whether the points [first, last) lie on one line: all but a tenth of them (the odd pixel in front
-// of a face that broke its run) within twice the bend limit (or four jitters) of their fit, and no gap between
-// neighbours along it over scan_merge_gap_mm.
+// of a face that broke its run) within twice the bend limit (or four jitters) of their fit, no gap between
+// neighbours along it over scan_merge_gap_mm, and none between two of them far behind it (seen
+// through the gap between two faces that stand in line, as pallets side by side do).
 bool one_line(ScanScratch& s, std::size_t first, std::size_t last, const FaceCandidate& fit,
               const DetectorParams& params)
 {
     const double noise = 4.0 * jitter(s, first, last);
     double previous = -std::numeric_limits<double>::infinity();
     std::size_t off = 0;
+    bool through = false;  // a point far behind the line since the last one on it
     for (std::size_t i = first; i < last; ++i) {
         const Eigen::Vector3d& p = s.points[i];
-        if (std::abs(residual(fit.line, p.x(), p.y())) > 2.0 * std::max(bend_limit(params, p.z()), noise)) {
+        const double r = residual(fit.line, p.x(), p.y());
+        const double tolerance = 2.0 * std::max(bend_limit(params, p.z()), noise);
+        if (std::abs(r) > tolerance) {
             ++off;
+            through = through || (std::isfinite(previous) && r > std::max(tolerance, jump_limit(params, p.z())));
             continue;
         }
+        if (through) return false;
         const double t = along(fit.line, p.x(), p.y());
         if (std::isfinite(previous) && std::abs(t - previous) > params.scan_merge_gap_mm) return false;
         previous = t;

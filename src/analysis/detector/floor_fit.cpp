@@ -139,11 +139,11 @@ std::size_t refine_plane(const std::vector<Eigen::Vector3d>& points, double band
 
 // The best plane of `trials` seeded samples, or false when none is a plausible floor.
 bool best_plane(const std::vector<Eigen::Vector3d>& points, std::size_t columns, const DetectorParams& params,
-                std::uint64_t& random, Plane& best, double& best_score)
+                int trials, std::uint64_t& random, Plane& best, double& best_score)
 {
     const std::size_t stride = std::max<std::size_t>(1, points.size() / 800);
     best_score = 0.0;
-    for (int trial = 0; trial < params.floor_trials; ++trial) {
+    for (int trial = 0; trial < trials; ++trial) {
         const std::size_t a = static_cast<std::size_t>(random_below(random, points.size()));
         std::size_t b = 0, c = 0;
         if (!std::isfinite(points[a].z()) || !nearby(points, columns, a, 12, random, b) ||
@@ -187,7 +187,10 @@ DockFloor fit_floor(const cv::Mat& depth, const DetectorParams& params, std::vec
     Plane plane{};
     double score = 0.0;
     for (int pass = 0;; ++pass) {
-        if (!best_plane(points, columns, params, random, plane, score)) return floor;
+        // Below a plane the points left are few, among many without depth, where a sample starts
+        // in vain: sixteen times the samples there.
+        const int trials = pass == 0 ? params.floor_trials : 16 * params.floor_trials;
+        if (!best_plane(points, columns, params, trials, random, plane, score)) return floor;
         if (pass == 2 || !points_below(points, plane, score, params)) break;
         for (Eigen::Vector3d& p : points) {  // look again below it
             if (!(plane_distance(plane, p) < -params.floor_lower_plane_mm / 2.0)) p = Eigen::Vector3d::Constant(NAN);
