@@ -106,6 +106,16 @@ bool same_face(const DockPose& a, const DockPose& b)
            a.face_normal_camera.dot(b.face_normal_camera) > cos_deg(10.0);
 }
 
+// Of two measurements of one face, whether `a` is the better: a matched type before an unknown
+// one, then the more points on the face (a candidate that saw only part of it holds fewer).
+bool better_measured(const DockPose& a, const DockPose& b)
+{
+    const bool a_typed = a.verdict == DockVerdict::pallet;
+    const bool b_typed = b.verdict == DockVerdict::pallet;
+    if (a_typed != b_typed) return a_typed;
+    return a.face_inliers > b.face_inliers;
+}
+
 }  // namespace
 
 Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& types, const DetectorParams& params,
@@ -144,8 +154,8 @@ Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& ty
             detection.rejected.push_back(std::move(pose));
         }
     }
-    // Nearest first; then a face found twice, or the second face of a pallet, gives way to the
-    // one before it or to the one turned more squarely to the camera.
+    // Nearest first; then a face found twice gives way to its better measurement, and the second
+    // face of a pallet to the one turned more squarely to the camera.
     std::stable_sort(found.begin(), found.end(),
                      [](const DockPose& a, const DockPose& b) { return floor_distance(a) < floor_distance(b); });
     std::vector<bool> dropped(found.size(), false);
@@ -153,7 +163,7 @@ Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& ty
         for (std::size_t j = i + 1; j < found.size() && !dropped[i]; ++j) {
             if (dropped[j]) continue;
             if (same_face(found[i], found[j])) {
-                dropped[j] = true;
+                dropped[better_measured(found[j], found[i]) ? i : j] = true;
             } else if (one_pallet(found[i], found[j], types, params)) {
                 dropped[facing(found[i]) >= facing(found[j]) ? j : i] = true;
             }
