@@ -43,7 +43,10 @@ DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate,
     pose.face_normal_camera = -(line.mx * f.x + line.my * f.y);
     rows_of(ws.band, fit, ws.rows);
     const FaceEnds ends = face_ends(depth, ws.band, fit, ws.rows, f, ws.values);
-    const std::vector<Opening> openings = find_openings(ws.band, ws.upper, fit, f, params, ws.openings);
+    std::vector<Opening> openings = find_openings(ws.band, ws.upper, fit, f, params, ws.openings);
+    openings.erase(std::remove_if(openings.begin(), openings.end(),
+                                  [&](const Opening& o) { return opening_occluded(depth, fit, f, o); }),
+                   openings.end());
     double lean_error = NAN;
     pose.face_tilt_deg = face_lean_deg(ws.band, fit, lean_error);
     top_heights(ws.band, ws.upper, fit, ws.heights);
