@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "analysis/vehicle_frame.hpp"
 #include "tools/scan_camera.hpp"
 #include "console.hpp"
 #include "tools/scan_inputs.hpp"
@@ -110,6 +111,12 @@ int main(int argc, char** argv)
         if (!types) return report_usage_error(std::cerr, tool, "--pallet-types " + types_error);
         run.pallet_types = *types;
     }
+    if (!run.options.mount_path.empty()) {
+        std::string mount_error;
+        run.record_step.mount = load_camera_mount(run.options.mount_path, depth_camera_view(), mount_error);
+        if (!run.record_step.mount) return report_usage_error(std::cerr, tool, "--mount " + mount_error);
+    }
+    run.record_step.track = run.options.track || run.options.camera;
     run.detector.explain = run.options.explain;
     const std::string dir_error = prepare_output_dirs(run.options);
     if (!dir_error.empty()) return report_usage_error(std::cerr, tool, dir_error);
