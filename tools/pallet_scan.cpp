@@ -1,6 +1,5 @@
 // pallet_scan: the pallet analysis without windows, on recorded depth frames or the live camera.
 #include <cerrno>
-#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -9,7 +8,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include "analysis/vehicle_frame.hpp"
@@ -18,31 +16,11 @@
 #include "tools/scan_inputs.hpp"
 #include "tools/scan_options.hpp"
 #include "tools/scan_run.hpp"
+#include "tools/stop_signal.hpp"
 
 namespace {
 
 const char* const tool = "pallet_scan";
-
-volatile std::sig_atomic_t stop_requested = 0;  // set by Ctrl-C or SIGTERM
-
-extern "C" void request_stop(int)
-{
-    stop_requested = 1;
-}
-
-// Without SA_RESTART: a write waiting on a reader that does not read returns, and the stop
-// request is seen.
-void catch_stop_signals()
-{
-    struct sigaction action {};
-    action.sa_handler = request_stop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);  // a closed pipe shows as a failed write, not a dead process
-    std::signal(SIGXFSZ, SIG_IGN);  // so does a file size limit (ulimit -f)
-}
 
 // A closed standard stream gets /dev/null, so that no file opened later takes its number:
 // records meant for a closed standard output would land in a recorded frame. Standard output
