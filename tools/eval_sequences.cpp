@@ -348,9 +348,9 @@ std::string sequence_summary(const SequenceEval& eval)
 {
     std::ostringstream md;
     md << "\n## Approach sequences: the vehicle frame and the tracks\n\n"
-       << eval.runs.size() << " sequences (sim/sequences.hpp's catalogue, each with "
+       << eval.runs.size() << " sequences (sim/sequences.hpp's catalogue; seeds per sequence: "
        << (eval.runs.size() / std::max<std::size_t>(1, sim::approach_sequences().size()))
-       << " seeds): every frame rendered, detected, turned into the vehicle frame with the sequence's mount "
+       << "): every frame rendered, detected, turned into the vehicle frame with the sequence's mount "
           "and tracked with the tracker's default settings. Errors cover the frames in which a pallet's face "
           "centre is in view 1 to 3 m ahead of the camera: |error| in mm per vehicle axis (x forward, y left, "
           "z up) and of the distance (norm), median and 95th percentile; yaw |error| in degrees; jitter: the "
@@ -448,7 +448,10 @@ bool write_sequence_plots(const std::string& dir, const SequenceEval& eval, std:
         const std::vector<SequenceSample>& samples = run.pallets.front();
         for (std::size_t k = 0; k < samples.size(); ++k) {
             const SequenceSample& s = samples[k];
-            if (!s.in_view) continue;
+            if (!s.in_view) {
+                if (k > 0 && samples[k - 1].in_view) data << '\n';  // a gap in the lines
+                continue;
+            }
             const Eigen::Vector3d raw = s.raw - s.truth;
             const Eigen::Vector3d smoothed = s.smoothed - s.truth;
             data << k << ' ' << plot_number(raw.x()) << ' ' << plot_number(smoothed.x()) << ' '
