@@ -92,9 +92,16 @@ std::string long_name_of(const std::string& names)
     return comma == std::string::npos ? names : names.substr(comma + 1);
 }
 
-std::string number_rule(double lowest, double highest)
+// Reads a number from lowest to highest and hands it to `take`.
+ApplyValue number_value(double lowest, double highest, const std::function<void(double)>& take)
 {
-    return "a number from " + shortest_text(lowest) + " to " + shortest_text(highest);
+    return [lowest, highest, take](const std::string& text) {
+        double value = 0.0;
+        if (!parse_number(text, value) || value < lowest || value > highest)
+            return "a number from " + shortest_text(lowest) + " to " + shortest_text(highest);
+        take(value);
+        return std::string();
+    };
 }
 
 }  // namespace
@@ -192,24 +199,16 @@ CLI::Option* add_count_option(CLI::App& app, const std::string& name, const std:
 CLI::Option* add_number_option(CLI::App& app, const std::string& name, const std::string& value_name,
                                const std::string& description, double& target, double lowest, double highest)
 {
-    return add_value_option(app, name, value_name, description, [&target, lowest, highest](const std::string& text) {
-        double value = 0.0;
-        if (!parse_number(text, value) || value < lowest || value > highest) return number_rule(lowest, highest);
-        target = value;
-        return std::string();
-    });
+    return add_value_option(app, name, value_name, description,
+                            number_value(lowest, highest, [&target](double value) { target = value; }));
 }
 
 CLI::Option* add_number_option(CLI::App& app, const std::string& name, const std::string& value_name,
                                const std::string& description, std::optional<double>& target, double lowest,
                                double highest)
 {
-    return add_value_option(app, name, value_name, description, [&target, lowest, highest](const std::string& text) {
-        double value = 0.0;
-        if (!parse_number(text, value) || value < lowest || value > highest) return number_rule(lowest, highest);
-        target = value;
-        return std::string();
-    });
+    return add_value_option(app, name, value_name, description,
+                            number_value(lowest, highest, [&target](double value) { target = value; }));
 }
 
 CLI::Option* add_path_option(CLI::App& app, const std::string& name, const std::string& value_name,
