@@ -47,6 +47,10 @@ std::string plot_script(const Plot& plot);
 // True when an executable gnuplot is on PATH.
 bool gnuplot_available();
 
+// Runs gnuplot on the script inside dir (its output goes to gnuplot.log there); false with the
+// reason when it cannot be started or fails.
+bool run_gnuplot(const std::string& dir, const std::string& script, std::string& reason);
+
 // Writes the plot data and plots.gp into dir and runs gnuplot there (its output goes to
 // gnuplot.log). False with the reason when gnuplot is missing or fails; throws
 // std::runtime_error when a file cannot be written.

@@ -148,14 +148,16 @@ void write_scanned_frame(ScanRun& run, ScannedFrame& frame)
                   run.record_failure_said);
     }
 
-    // Every analysed frame passes here once, in input order, just before its record is made and
-    // written: the place for a step that carries something from frame to frame.
-
-    if (options.format == OutputFormat::jsonl)
-        write_record(run, record_line(frame_record(frame.source, frame.index, frame.analysis,
-                                                   frame.analysis_ms, frame.detection, frame.detect_ms)));
-    else
+    if (options.format == OutputFormat::jsonl) {
+        nlohmann::ordered_json record = frame_record(frame.source, frame.index, frame.analysis,
+                                                     frame.analysis_ms, frame.detection, frame.detect_ms);
+        // Every analysed frame passes here once, in input order, just before its record is
+        // written: the place for steps that carry something from frame to frame.
+        apply_record_step(run.record_step, frame.detection, frame.index, frame.timestamp_s, record);
+        write_record(run, record_line(record));
+    } else {
         write_record(run, frame.console);
+    }
 
     if (!options.views_dir.empty()) {
         const std::string path =
@@ -167,9 +169,11 @@ void write_scanned_frame(ScanRun& run, ScannedFrame& frame)
 }
 
 void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& source,
-                      std::uint64_t index, const std::string& view_name)
+                      std::uint64_t index, const std::string& view_name,
+                      std::optional<double> timestamp_s)
 {
     ScannedFrame frame = scan_frame(run, run.workspaces, depth, source, index, view_name);
+    frame.timestamp_s = timestamp_s;
     write_scanned_frame(run, frame);
 }
 

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "analysis/result_report.hpp"
 #include "tools/scan_options.hpp"
 #include "tools/scan_summary.hpp"
+#include "tools/scan_track.hpp"
 
 // The scratch space of one thread that analyses frames, kept from frame to frame so that the
 // analysis and the detector allocate once.
@@ -26,6 +28,7 @@ struct FrameWorkspaces {
 // One frame analysed and not yet written: everything its record and files need.
 struct ScannedFrame {
     std::uint64_t index = 0;           // from 1
+    std::optional<double> timestamp_s;  // the frame's time when it has one (camera frames)
     std::string source;                // the input's path, or "camera"
     std::string view_name;             // the result view's wanted file name
     std::string input_error;           // set: the input cannot be read and is skipped
@@ -62,6 +65,7 @@ struct ScanRun {
     std::vector<PalletType> pallet_types = builtin_pallet_types();  // what the detector matches
     DetectorParams detector;
     FrameWorkspaces workspaces;         // of the camera's frames, analysed on the run's thread
+    RecordStep record_step;             // --mount and tracks: applied to records in input order
 };
 
 // Analyses one 480 x 640 depth image and encodes what --record and --save-views write; writes
@@ -70,15 +74,17 @@ struct ScanRun {
 ScannedFrame scan_frame(const ScanRun& run, FrameWorkspaces& workspaces, const cv::Mat& depth,
                         const std::string& source, std::uint64_t index, const std::string& view_name);
 
-// Writes one scanned frame, frames in input order: its recorded frame, its record and its result
-// view, and counts it (an input error is said and counted). A record that cannot be written
+// Writes one scanned frame, frames in input order: its recorded frame, its record (after the
+// run's record step) and its result view, and counts it (an input error is said and counted). A record that cannot be written
 // whole ends the run (output_failed), with one line that says how many records the output
 // holds; a stop request during the write ends it without a line.
 void write_scanned_frame(ScanRun& run, ScannedFrame& frame);
 
-// scan_frame and write_scanned_frame, on the run's own workspaces.
+// scan_frame and write_scanned_frame, on the run's own workspaces; `timestamp_s` is the frame's
+// time when it has one (camera frames), for the tracks.
 void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& source,
-                      std::uint64_t index, const std::string& view_name);
+                      std::uint64_t index, const std::string& view_name,
+                      std::optional<double> timestamp_s = std::nullopt);
 
 // How many threads analyse the input files: --jobs, else one per core.
 unsigned scan_workers(const ScanOptions& options);
