@@ -357,6 +357,11 @@ TEST(DetectorFace, TopIsTheDecksNotTheLoads)
     EXPECT_EQ(face_top({150.0, 146.0}, 164.0), 146.0);
     EXPECT_TRUE(std::isnan(face_top({300.0, 200.0}, 164.0)));
     EXPECT_TRUE(std::isnan(face_top({}, 164.0)));
+    // In any order, equal heights counted one by one, a height at the cap under it.
+    EXPECT_EQ(face_top({120.0, 145.0, 300.0, 144.0, 150.0, 146.0}, 164.0), 145.0);
+    EXPECT_EQ(face_top({146.0, 150.0, 120.0, 150.0}, 164.0), 146.0);
+    EXPECT_EQ(face_top({150.0, 164.0, 150.0, 150.0, 120.0}, 164.0), 150.0);
+    EXPECT_EQ(face_top({170.0, 120.0}, 164.0), 120.0);
 
     // A load set back 25 mm on the deck leaves the top at the deck; one flush with the face goes
     // on above it.

@@ -143,10 +143,15 @@ Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& ty
         ++detection.candidates;
         // What of the candidate lies beyond its face, on the same line, is a candidate of its own:
         // two pallets side by side with a narrow gap scan as one straight run.
+        // Only a stretch shorter than the candidate is one: a face found beyond the candidate's
+        // ends (its window reaches past them) would give the candidate back, again and again.
         if (pose.face_found) {
             const double gap = params.run_gap_mm;
-            for (const auto& [lo, hi] : {std::pair{candidate.left, ws.fit.left - gap}, std::pair{ws.fit.right + gap, candidate.right}}) {
-                if (hi - lo < params.scan_min_length_mm) continue;
+            const double length = candidate.right - candidate.left;
+            for (auto [lo, hi] : {std::pair{candidate.left, ws.fit.left - gap}, std::pair{ws.fit.right + gap, candidate.right}}) {
+                lo = std::max(lo, candidate.left);
+                hi = std::min(hi, candidate.right);
+                if (hi - lo < params.scan_min_length_mm || hi - lo > length - 1.0) continue;
                 FaceCandidate rest = candidate;
                 rest.left = lo;
                 rest.right = hi;

@@ -173,15 +173,30 @@ void top_heights(const std::vector<FacePoint>& band, const std::vector<FacePoint
             if (std::abs(residual(fit.line, p)) < line_band && t >= fit.left && t <= fit.right) heights.push_back(p.h);
         }
     }
-    std::sort(heights.begin(), heights.end(), std::greater<double>());
 }
 
 double face_top(const std::vector<double>& heights, double cap)
 {
-    const auto first = std::lower_bound(heights.begin(), heights.end(), cap, std::greater<double>());
-    if (first == heights.end()) return NAN;
-    const auto left = heights.end() - first;
-    return *(first + std::min<std::ptrdiff_t>(2, left - 1));
+    // The three highest at most `cap`, highest first, in one pass: a wall's window holds thousands
+    // of heights, and a sort of them cost more than all the rest of its measurement.
+    double top[3] = {-INFINITY, -INFINITY, -INFINITY};
+    std::size_t count = 0;
+    for (const double h : heights) {
+        if (!(h <= cap)) continue;
+        ++count;
+        if (h > top[0]) {
+            top[2] = top[1];
+            top[1] = top[0];
+            top[0] = h;
+        } else if (h > top[1]) {
+            top[2] = top[1];
+            top[1] = h;
+        } else if (h > top[2]) {
+            top[2] = h;
+        }
+    }
+    if (count == 0) return NAN;
+    return top[std::min<std::size_t>(count, 3) - 1];
 }
 
 bool face_goes_on_above(const std::vector<FacePoint>& upper, const FaceFit& fit, double height, std::vector<int>& seen)

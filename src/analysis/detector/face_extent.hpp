@@ -72,7 +72,7 @@ double face_lean_deg(const std::vector<FacePoint>& band, const FaceFit& fit, con
                      double& standard_error_deg);
 
 // The heights of the points at least 100 mm up within 15 mm of the line (at most its inlier band)
-// between the ends, highest first: what the face's top is read from (the deck boards' front ends
+// between the ends, in no order: what the face's top is read from (the deck boards' front ends
 // included, a load set back 25 mm never).
 void top_heights(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper, const FaceFit& fit,
                  std::vector<double>& heights);

@@ -19,7 +19,7 @@ struct MeasuredFaceParts {
     const FaceFit& fit;
     const FaceEnds& ends;
     const std::vector<Opening>& openings;
-    const std::vector<double>& top_heights;  // top_heights, highest first
+    const std::vector<double>& top_heights;  // top_heights
     double lean_deg;
     double lean_error_deg;  // its standard error
     double bottom_mm;      // how low the face reaches
