@@ -1,12 +1,11 @@
 #include "tools/eval_detect_report.hpp"
 
 #include <algorithm>
-#include <fstream>
 #include <functional>
 #include <ostream>
-#include <stdexcept>
 
 #include "tools/eval_plots.hpp"
+#include "tools/eval_report.hpp"
 #include "tools/eval_stats.hpp"
 
 namespace {
@@ -215,17 +214,24 @@ std::string column_name(const std::string& sensor)
     return name;
 }
 
+// The plot data's columns: the key, then for every set its recall and centre errors (row[1 + 7 s]..).
+std::vector<std::string> data_columns(const std::vector<DetectRun>& sets)
+{
+    std::vector<std::string> names = {"key"};
+    for (const DetectRun& run : sets) {
+        for (const char* suffix : {"_recall", "_x_p50", "_x_p95", "_y_p50", "_y_p95", "_z_p50", "_z_p95"}) {
+            names.push_back(column_name(run.sensor) + suffix);
+        }
+    }
+    return names;
+}
+
 // Plot data: one row per bin of the pair key, for every set its recall and centre errors.
 void write_detect_plot_data(const std::string& path, const std::vector<DetectRun>& sets,
                             const std::function<double(const DetectPair&)>& key_of, double width)
 {
     std::map<double, std::vector<std::string>> rows;
-    std::vector<std::string> names = {"key"};
     for (std::size_t s = 0; s < sets.size(); ++s) {
-        const std::string prefix = column_name(sets[s].sensor);
-        for (const char* suffix : {"_recall", "_x_p50", "_x_p95", "_y_p50", "_y_p95", "_z_p50", "_z_p95"}) {
-            names.push_back(prefix + suffix);
-        }
         const std::vector<DetectBin> bins = bins_of_pairs(sets[s].frames, [&](const DetectPair& p) {
             const double key = key_of(p);
             if (p.pallet < 0 || !std::isfinite(key)) return std::string();
@@ -244,18 +250,7 @@ void write_detect_plot_data(const std::string& path, const std::vector<DetectRun
     }
     std::vector<std::vector<std::string>> table;
     for (const auto& [key, row] : rows) table.push_back(row);
-    write_plot_rows(path, names, table);
-}
-
-std::vector<std::string> data_columns(const std::vector<DetectRun>& sets)
-{
-    std::vector<std::string> names = {"key"};
-    for (const DetectRun& run : sets) {
-        for (const char* suffix : {"_recall", "_x_p50", "_x_p95", "_y_p50", "_y_p95", "_z_p50", "_z_p95"}) {
-            names.push_back(column_name(run.sensor) + suffix);
-        }
-    }
-    return names;
+    write_plot_rows(path, data_columns(sets), table);
 }
 
 std::vector<Plot> detect_plots(const std::vector<DetectRun>& sets)
@@ -284,14 +279,6 @@ std::vector<Plot> detect_plots(const std::vector<DetectRun>& sets)
     }
     return {recall_plot("detector_recall_vs_distance.png", "detector_by_distance.dat", "distance ahead, m"),
             recall_plot("detector_recall_vs_yaw.png", "detector_by_yaw.dat", "|yaw|, degrees"), centre};
-}
-
-void write_file(const std::string& path, const std::function<void(std::ostream&)>& write)
-{
-    std::ofstream out(path);
-    write(out);
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 }  // namespace
