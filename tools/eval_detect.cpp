@@ -76,7 +76,6 @@ void fill_truth(DetectPair& pair, const sim::Truth& truth, const sim::PalletTrut
 {
     pair.model = pallet.placement.model;
     pair.true_type = face.type;
-    pair.view = face_view(face, truth.floor_normal);
     pair.distance_mm = ahead_mm(truth.mount, face.centre);
     pair.yaw_deg = face.yaw_deg;
     pair.true_centre = face.centre;
@@ -185,7 +184,6 @@ std::vector<DetectPair> pair_frame(const sim::Truth& truth, const std::vector<bo
             fill_truth(pair, truth, pallet, pallet.faces.front());
         } else {
             pair.model = pallet.placement.model;
-            pair.view = FaceView::out_of_view;
         }
         pair.view = pallet_view(truth, pallet);
         pairs.push_back(pair);

@@ -54,7 +54,7 @@ struct DetectPair {
     int face = -1;                 // of the pallet's seen faces
     int detection = -1;
     bool counted = true;           // a pallet that counts for recall (see DetectScene::counted)
-    FaceView view = FaceView::in_view;
+    FaceView view = FaceView::in_view;  // of the pallet's most squarely seen face
     std::string model;             // the pallet's model; empty for a false pallet
     std::string true_type;         // the face's type; empty for a false pallet or a face of no type
     std::string reported_type;     // the type, "unknown_type", or empty when missed
