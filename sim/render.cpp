@@ -22,24 +22,6 @@ using detail::group_ray;
 using detail::slab;
 using detail::yaw_rotation;
 
-
-double uniform(std::uint64_t& state)  // in [0, 1)
-{
-    return static_cast<double>(splitmix64(state) >> 11) * 0x1.0p-53;
-}
-
-// Standard normal deviate, approximated by the sum of four 16-bit uniforms (Irwin-Hall): one hash
-// per pixel, no library distribution (whose output differs between vendors); tails end at 3.46.
-double gaussian(std::uint64_t& state)
-{
-    const std::uint64_t bits = splitmix64(state);
-    const double sum = static_cast<double>((bits & 0xFFFF) + ((bits >> 16) & 0xFFFF) +
-                                           ((bits >> 32) & 0xFFFF) + (bits >> 48));
-    const double mean = 2.0 * 65535.0;
-    const double sigma = 65536.0 / std::sqrt(3.0);  // four uniforms of variance 65536^2 / 12
-    return (sum - mean) / sigma;
-}
-
 struct Hit {
     double t;  // z-depth, mm
     Label label;
@@ -100,11 +82,11 @@ Hit trace(const Scene& scene, const std::vector<Group>& groups,
 std::uint16_t sensed_depth(const Sensor& sensor, double z, double ray_length, std::uint64_t& rng)
 {
     const double reach = ray_length / sensor.max_range_mm;  // weak far returns drop out more
-    if (sensor.dropout_rate > 0.0 && uniform(rng) < sensor.dropout_rate * reach * reach) {
+    if (sensor.dropout_rate > 0.0 && random_uniform(rng) < sensor.dropout_rate * reach * reach) {
         return 0;
     }
     if (sensor.noise_k_per_mm > 0.0) {
-        z += gaussian(rng) * sensor.noise_k_per_mm * z * z;
+        z += random_gaussian(rng) * sensor.noise_k_per_mm * z * z;
     }
     return static_cast<std::uint16_t>(std::clamp(z + 0.5, 1.0, 65535.0));  // z > 0: truncation rounds
 }

@@ -298,23 +298,6 @@ View make_view(const Scene& scene)
     return view;
 }
 
-// Standard normal deviate from the sum of four 16-bit uniforms (Irwin-Hall): one hash, tails end
-// at 3.46.
-double gaussian(std::uint64_t& state)
-{
-    const std::uint64_t bits = splitmix64(state);
-    const double sum = static_cast<double>((bits & 0xFFFF) + ((bits >> 16) & 0xFFFF) +
-                                           ((bits >> 32) & 0xFFFF) + (bits >> 48));
-    const double mean = 2.0 * 65535.0;
-    const double sigma = 65536.0 / std::sqrt(3.0);  // four uniforms of variance 65536^2 / 12
-    return (sum - mean) / sigma;
-}
-
-double uniform(std::uint64_t& state)  // in [0, 1)
-{
-    return static_cast<double>(splitmix64(state) >> 11) * 0x1.0p-53;
-}
-
 // Whether a pixel's footprint (up to a pixel from its centre) crosses a depth step: a neighbour
 // on another surface, much nearer or farther or with nothing at all.
 bool crosses_step(const Return& centre, const Return& other, double step_mm)
@@ -407,13 +390,13 @@ std::uint16_t measured_depth(const TofSensor& sensor, double z_exact, double ran
         const double low = sensor.cutoff.min_amplitude;
         const double high = low * (1.0 + sensor.cutoff.fade);
         if (amplitude < low) return 0;
-        if (amplitude < high && uniform(rng) * (high - low) < high - amplitude) return 0;
+        if (amplitude < high && random_uniform(rng) * (high - low) < high - amplitude) return 0;
     }
     if (sensor.noise.on) {
         const double range_m = range * 0.001;
         const double reflect = amplitude * range_m * range_m;
         const double sigma = sensor.noise.base_mm + sensor.noise.k_mm * range_m * range_m / std::sqrt(reflect);
-        extra_mm += gaussian(rng) * sigma;
+        extra_mm += random_gaussian(rng) * sigma;
     }
     const double z = extra_mm == 0.0 ? z_exact : z_exact + extra_mm * inv_norm;
     if (!(z > 0.0)) return 0;

@@ -298,22 +298,31 @@ TEST(DetectorFace, LineAndEndsAreTheFrontsOwn)
 TEST(DetectorFace, SideEdgeMovesAnEndOntoTheSideInView)
 {
     // A face 1500 mm ahead whose right end lies 300 mm left of the camera: the end block's side,
-    // facing the camera, runs back from it. The rows put the end 4 mm out (the side's nearest
-    // points pass for the face's); the side's points put it back.
+    // facing the camera, runs back from it. The rows put the end 1 mm out (the side's nearest
+    // points pass for the face's); the side's points, well behind the face, put it back.
     const Line line{0.0, 1.0, 1500.0};
-    std::vector<FacePoint> band;
-    for (int k = 0; k < 60; ++k) {
-        const double r = 10.0 + 3.0 * k;
-        for (const double h : {40.0, 60.0, 80.0}) {
-            band.push_back({-300.0f, static_cast<float>(1500.0 + r), static_cast<float>(h), 0, 0});
+    const auto side_at = [](double x) {
+        std::vector<FacePoint> band;
+        for (int k = 0; k < 60; ++k) {
+            const double r = 10.0 + 3.0 * k;
+            for (const double h : {40.0, 60.0, 80.0}) {
+                band.push_back({static_cast<float>(x), static_cast<float>(1500.0 + r), static_cast<float>(h), 0, 0});
+            }
         }
-    }
-    band.push_back({-300.0f, 1540.0f, 120.0f, 0, 0});  // a deck's top: never a side
+        band.push_back({static_cast<float>(x), 1540.0f, 120.0f, 0, 0});  // a deck's top: never a side
+        return band;
+    };
+    std::vector<FacePoint> band = side_at(-300.0);
     FaceFit fit = fit_of(band, line);
     std::vector<double> values;
-    EXPECT_NEAR(side_edge(band, fit, -296.0, -1.0, values), -300.0, 1e-3);
+    EXPECT_NEAR(side_edge(band, fit, -299.0, -1.0, values), -300.0, 1e-3);
+    // A side read long (light that bounced inside the opening) seems to stand inside the part: the
+    // end moves no farther than a grazing ray can carry the side's points (1.5 scales times
+    // 299 / 1500, and a millimetre).
+    band = side_at(-310.0);
+    EXPECT_NEAR(side_edge(band, fit, -299.0, -1.0, values), -299.0 - (1.5 * 299.0 / 1500.0 + 1.0), 1e-9);
     // The same end right of the camera: its side faces away, the end stays.
-    for (FacePoint& p : band) p.x = 300.0f;
+    band = side_at(300.0);
     EXPECT_EQ(side_edge(band, fit, 296.0, -1.0, values), 296.0);
     // No side behind an edge: it stays.
     EXPECT_EQ(side_edge(band, fit, -450.0, -1.0, values), -450.0);

@@ -65,23 +65,34 @@ double facing(const DockPose& pose)
     return pose.face_distance_mm / floor_distance(pose);
 }
 
-// The ends of a face in the floor plane: its measured ends, else its centre.
-std::vector<Eigen::Vector2d> ends_of(const DockPose& pose)
+// The ends of a face in the floor plane. An end that was not measured (cut off, or lost in the
+// corner where the pallet's other face meets it) lies across the centre from the measured one, or,
+// with neither measured, half the matched type's width to either side of the centre.
+std::vector<Eigen::Vector2d> ends_of(const DockPose& pose, const std::vector<PalletType>& types)
 {
-    std::vector<Eigen::Vector2d> ends;
-    for (const Eigen::Vector3d* e : {&pose.left_edge_floor, &pose.right_edge_floor}) {
-        if (e->allFinite()) ends.push_back(e->head<2>());
+    const Eigen::Vector2d centre = pose.centre_floor.head<2>();
+    const bool left = pose.left_edge_floor.allFinite();
+    const bool right = pose.right_edge_floor.allFinite();
+    if (left && right) return {pose.left_edge_floor.head<2>(), pose.right_edge_floor.head<2>()};
+    if (left || right) {
+        const Eigen::Vector2d end = (left ? pose.left_edge_floor : pose.right_edge_floor).head<2>();
+        return {end, 2.0 * centre - end};
     }
-    return ends;
+    const PalletType* type = find_pallet_type(types, pose.type);
+    if (type == nullptr || !centre.allFinite()) return {};
+    const SinCos yaw = portable_sincos_deg(pose.yaw_deg);
+    const Eigen::Vector2d along(yaw.cos, yaw.sin);  // left to right; floor X right, Y ahead
+    return {centre - 0.5 * type->width_mm * along, centre + 0.5 * type->width_mm * along};
 }
 
 // Two faces of one pallet: square to each other, an end of one near an end of the other.
-bool one_pallet(const DockPose& a, const DockPose& b, const DetectorParams& params)
+bool one_pallet(const DockPose& a, const DockPose& b, const std::vector<PalletType>& types,
+                const DetectorParams& params)
 {
     const double cos_between = std::abs(a.face_normal_camera.dot(b.face_normal_camera));
     if (cos_between > cos_deg(90.0 - params.corner_angle_deg)) return false;
-    for (const Eigen::Vector2d& p : ends_of(a)) {
-        for (const Eigen::Vector2d& q : ends_of(b)) {
+    for (const Eigen::Vector2d& p : ends_of(a, types)) {
+        for (const Eigen::Vector2d& q : ends_of(b, types)) {
             if ((p - q).norm() < params.corner_mm) return true;
         }
     }
@@ -143,7 +154,7 @@ Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& ty
             if (dropped[j]) continue;
             if (same_face(found[i], found[j])) {
                 dropped[j] = true;
-            } else if (one_pallet(found[i], found[j], params)) {
+            } else if (one_pallet(found[i], found[j], types, params)) {
                 dropped[facing(found[i]) >= facing(found[j]) ? j : i] = true;
             }
         }

@@ -69,18 +69,27 @@ double side_edge(const std::vector<FacePoint>& band, const FaceFit& fit, double 
     // The side faces the camera (at the floor frame's origin, place 0 along the line) only when
     // the camera lies beyond it: a side of a part to the left faces right, and so on.
     if (!std::isfinite(edge) || !(solid < 0.0 ? edge < 0.0 : edge > 0.0)) return edge;
+    // The side's points that pass for the face's lie within one and a half scales of the line, and
+    // a ray that grazes the face by tan a = |edge| / distance carries such a point that far times
+    // tan a beyond the edge: no more than that is taken back. A range read long (light that
+    // bounced inside an opening) moves the side's points into the part, and must not move the
+    // edge farther.
+    const double most = 1.5 * fit.scale * std::abs(edge) / fit.line.c + 1.0;
     const double lo = solid < 0.0 ? edge - 60.0 : edge - 20.0;
     const double hi = solid < 0.0 ? edge + 20.0 : edge + 60.0;
-    const double nearest = std::max(2.0 * fit.scale, 8.0);
+    // Well behind the face: light that bounced off the floor makes the face's own lower pixels read
+    // a few mm long, and they must not pass for the side's.
+    const double nearest = std::max(3.0 * fit.scale, 20.0);
     values.clear();
     for (const FacePoint& p : band) {
         if (p.h < 30.0f || p.h > 100.0f) continue;  // block heights: no deck top seen from above
-        const double r = residual(fit.line, p);
+        const double r = behind_face(fit, p);
         if (r < nearest || r > 200.0) continue;
         const double t = along(fit.line, p);
         if (t >= lo && t <= hi) values.push_back(t);
     }
-    return values.size() < 10 ? edge : quantile_of(values, 0.5);
+    if (values.size() < 10) return edge;
+    return std::clamp(quantile_of(values, 0.5), edge - most, edge + most);
 }
 
 FaceEnds face_ends(const cv::Mat& depth, const std::vector<FacePoint>& band, const FaceFit& fit, const FaceRows& rows,
@@ -98,8 +107,8 @@ FaceEnds face_ends(const cv::Mat& depth, const std::vector<FacePoint>& band, con
     FaceEnds ends;
     for (std::size_t r = 0; r < rows.count(); ++r) {
         std::size_t a = rows.start[r], b = rows.start[r + 1] - 1;
-        for (int skip = 0; skip < 2 && a < b && residual(fit.line, band[fit.inliers[rows.index[a]]]) > mixed; ++skip) ++a;
-        for (int skip = 0; skip < 2 && b > a && residual(fit.line, band[fit.inliers[rows.index[b]]]) > mixed; ++skip) --b;
+        for (int skip = 0; skip < 2 && a < b && behind_face(fit, band[fit.inliers[rows.index[a]]]) > mixed; ++skip) ++a;
+        for (int skip = 0; skip < 2 && b > a && behind_face(fit, band[fit.inliers[rows.index[b]]]) > mixed; ++skip) --b;
         const std::size_t first = rows.index[a];
         const std::size_t last = rows.index[b];
         const FacePoint& p = band[fit.inliers[first]];

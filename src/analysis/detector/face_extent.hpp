@@ -48,10 +48,10 @@ FaceEnds face_ends(const cv::Mat& depth, const std::vector<FacePoint>& band, con
 // onto the side surface behind it where the camera sees that surface: the rows' edges lie beyond
 // the true one by the side's points that the noise lets pass for the face's. `solid` is -1 when the
 // part lies at smaller places along the line than the edge, +1 when at larger. Only a side that
-// faces the camera is seen. The side's points,
-// 2 scales to 200 mm behind the line at 30..100 mm (block heights, never a deck's top), all share its place along the line: their median within
-// 60 mm of the edge (on the part's side) to 20 mm beyond it, with 10 of them at least; else the
-// edge as it is.
+// faces the camera is seen. The side's points, 3 scales (20 mm at least) to 200 mm behind the face
+// at 30..100 mm (block heights, never a deck's top), all share its place along the line: their
+// median within 60 mm of the edge (on the part's side) to 20 mm beyond it, with 10 of them at
+// least, and moved by no more than the noise can have pushed the edge out; else the edge as it is.
 double side_edge(const std::vector<FacePoint>& band, const FaceFit& fit, double edge, double solid,
                  std::vector<double>& values);
 

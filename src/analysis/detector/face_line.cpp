@@ -168,8 +168,11 @@ std::pair<double, double> chosen_run(const std::vector<double>& ts, double gap, 
 // residuals against their height, read at the height below which 95 % of them lie. Light that
 // bounces off the floor first reads long near the floor, and less the higher up: the face's base
 // seems to stand behind its top. A vertical face's top is where the face is.
-double offset_at_top(const std::vector<FacePoint>& points, const Line& line, double band, std::vector<double>& heights)
+double offset_at_top(const std::vector<FacePoint>& points, const Line& line, double band, std::vector<double>& heights,
+                     double& mean_residual, double& slope_per_mm)
 {
+    mean_residual = 0.0;
+    slope_per_mm = 0.0;
     double n = 0.0, sh = 0.0, sr = 0.0, shh = 0.0, shr = 0.0;
     heights.clear();
     for (const FacePoint& p : points) {
@@ -187,6 +190,8 @@ double offset_at_top(const std::vector<FacePoint>& points, const Line& line, dou
     if (n < 3.0 || !(spread > 0.0)) return 0.0;
     const double slope = (shr - sh * sr / n) / spread;
     const double top = quantile_of(heights, 0.95) - 75.0;
+    slope_per_mm = slope;
+    mean_residual = sr / n - slope * (sh / n);  // at 75 mm
     return sr / n + slope * (top - sh / n);
 }
 
@@ -221,7 +226,10 @@ bool fit_face_line(const std::vector<FacePoint>& band, const std::vector<FacePoi
     }
     fit.line = refine_face_line(scratch.near, line, fit.scale, scratch.values);
     fit.inlier_band = std::max(3.0 * fit.scale, 4.0);
-    fit.line.c += offset_at_top(scratch.near, fit.line, fit.inlier_band, scratch.values);
+    double at_75 = 0.0;
+    const double shift = offset_at_top(scratch.near, fit.line, fit.inlier_band, scratch.values, at_75, fit.trend_slope);
+    fit.line.c += shift;
+    fit.trend_at_75 = at_75 - shift;
     fit.inliers.clear();
     fit.along.clear();
     scratch.values.clear();

@@ -20,9 +20,19 @@ struct FaceFit {
     double inlier_band = 0.0;
     std::vector<std::uint32_t> inliers;
     std::vector<double> along;
+    // How far the face's points read behind the line at each height: trend_at_75 + trend_slope *
+    // (h - 75 mm). A vertical face reads a little long near the floor (light that bounced off it).
+    double trend_at_75 = 0.0;
+    double trend_slope = 0.0;
     double left = 0.0, right = 0.0;          // the outermost inliers' places
     std::size_t left_index = 0, right_index = 0;  // into inliers
 };
+
+// The point's residual less the face's trend at its height: how far it lies behind the face itself.
+inline double behind_face(const FaceFit& fit, const FacePoint& p)
+{
+    return residual(fit.line, p) - (fit.trend_at_75 + fit.trend_slope * (static_cast<double>(p.h) - 75.0));
+}
 
 struct FaceLineScratch {
     std::vector<FacePoint> near;

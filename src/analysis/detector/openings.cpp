@@ -60,7 +60,7 @@ void slice_gaps(const std::vector<FacePoint>& band, const FaceFit& fit, const Fl
     for (std::size_t k = 0; k < fit.inliers.size(); ++k) {
         const double h = band[fit.inliers[k]].h;
         if (!(h >= params.opening_low_mm && h < params.opening_high_mm)) continue;
-        if (residual(fit.line, band[fit.inliers[k]]) > mixed) continue;
+        if (behind_face(fit, band[fit.inliers[k]]) > mixed) continue;
         const auto s = static_cast<std::size_t>((h - params.opening_low_mm) / thickness);
         const auto b = static_cast<std::size_t>((fit.along[k] - fit.left) / bin_mm);
         SliceBin& bin = scratch.bins[std::min(s, slices - 1) * bins + std::min(b, bins - 1)];
