@@ -327,3 +327,28 @@ TEST(DetectPallets, APalletSeenFromItsCornerIsOnePallet)
     }
     EXPECT_EQ(frames, 32);
 }
+
+TEST(DetectPallets, AWallSeenPastAPalletIsNoPallet)
+{
+    // The pallet's blocks leave their shadows on a wall behind it, and the wall shows through its
+    // openings: along the wall's foot, solid parts and gaps as a face has them. Gaps that a nearer
+    // surface fills are no openings, so the wall is no pallet.
+    int frames = 0;
+    for (const std::string model : {"stringer_48x40", "block_1200x800"}) {
+        for (const double wall : {2900.0, 3050.0, 3200.0, 3400.0}) {
+            for (const double yaw : {-12.0, 6.0}) {
+                sim::Scene scene = sim::pallet_scene(1900.0, 0.0, yaw);
+                scene.pallets[0].model = model;
+                scene.sensor = sim::exact_sensor();
+                scene.boxes.push_back(sim::back_wall(wall));
+                const sim::Frame frame = sim::render(scene, 3);
+                const Detection detection = detect(frame.depth);
+                SCOPED_TRACE(model + " wall at " + std::to_string(wall) + " yaw " + std::to_string(yaw));
+                ASSERT_EQ(detection.pallets.size(), 1U);
+                EXPECT_LT((detection.pallets[0].centre_camera - frame.truth.pallets[0].faces[0].centre).norm(), 20.0);
+                ++frames;
+            }
+        }
+    }
+    EXPECT_EQ(frames, 16);
+}

@@ -374,3 +374,20 @@ TEST(DetectorFace, TopIsTheDecksNotTheLoads)
     ASSERT_TRUE(flush.fitted);
     EXPECT_TRUE(face_goes_on_above(flush.upper, flush.fit, 164.0, bins));
 }
+
+TEST(DetectorFace, ABaseReadLongByFloorMultipathStillReachesTheFloor)
+{
+    // Light bounced off the floor reads the pixels the longer the lower they are, 0.3 mm per mm:
+    // at 25 mm the face seems 15 mm behind itself, beyond the inlier band of a clean face. Taken
+    // against the face's trend the base is where it is; taken against the line alone it would
+    // stand some 35 mm above the floor.
+    std::vector<FacePoint> plate = leaning_plate(0.0, 0.0);
+    for (FacePoint& p : plate) p.y += 0.3f * (75.0f - p.h);
+    const Line line{0.0, 1.0, 1500.0};
+    FaceFit fit = fit_of(plate, line);
+    std::vector<double> values;
+    EXPECT_GT(face_bottom(plate, fit, values), 45.0);  // no trend known: the base is lost
+    fit.trend_at_75 = 0.0;
+    fit.trend_slope = -0.3;
+    EXPECT_LT(face_bottom(plate, fit, values), 32.0);
+}

@@ -43,7 +43,10 @@ DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate,
     pose.face_normal_camera = -(line.mx * f.x + line.my * f.y);
     rows_of(ws.band, fit, ws.rows);
     const FaceEnds ends = face_ends(depth, ws.band, fit, ws.rows, f, ws.values);
-    const std::vector<Opening> openings = find_openings(ws.band, ws.upper, fit, f, params, ws.openings);
+    std::vector<Opening> openings = find_openings(ws.band, ws.upper, fit, f, params, ws.openings);
+    openings.erase(std::remove_if(openings.begin(), openings.end(),
+                                  [&](const Opening& o) { return opening_occluded(depth, fit, f, o); }),
+                   openings.end());
     double lean_error = NAN;
     pose.face_tilt_deg = face_lean_deg(ws.band, fit, lean_error);
     top_heights(ws.band, ws.upper, fit, ws.heights);
@@ -106,6 +109,16 @@ bool same_face(const DockPose& a, const DockPose& b)
            a.face_normal_camera.dot(b.face_normal_camera) > cos_deg(10.0);
 }
 
+// Of two measurements of one face, whether `a` is the better: a matched type before an unknown
+// one, then the more points on the face (a candidate that saw only part of it holds fewer).
+bool better_measured(const DockPose& a, const DockPose& b)
+{
+    const bool a_typed = a.verdict == DockVerdict::pallet;
+    const bool b_typed = b.verdict == DockVerdict::pallet;
+    if (a_typed != b_typed) return a_typed;
+    return a.face_inliers > b.face_inliers;
+}
+
 }  // namespace
 
 Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& types, const DetectorParams& params,
@@ -144,8 +157,8 @@ Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& ty
             detection.rejected.push_back(std::move(pose));
         }
     }
-    // Nearest first; then a face found twice, or the second face of a pallet, gives way to the
-    // one before it or to the one turned more squarely to the camera.
+    // Nearest first; then a face found twice gives way to its better measurement, and the second
+    // face of a pallet to the one turned more squarely to the camera.
     std::stable_sort(found.begin(), found.end(),
                      [](const DockPose& a, const DockPose& b) { return floor_distance(a) < floor_distance(b); });
     std::vector<bool> dropped(found.size(), false);
@@ -153,7 +166,7 @@ Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& ty
         for (std::size_t j = i + 1; j < found.size() && !dropped[i]; ++j) {
             if (dropped[j]) continue;
             if (same_face(found[i], found[j])) {
-                dropped[j] = true;
+                dropped[better_measured(found[j], found[i]) ? i : j] = true;
             } else if (one_pallet(found[i], found[j], types, params)) {
                 dropped[facing(found[i]) >= facing(found[j]) ? j : i] = true;
             }

@@ -82,7 +82,7 @@ struct DetectorParams {
     double unknown_max_opening_width_mm = 800.0;
     double unknown_min_opening_height_mm = 70.0;
     double unknown_min_width_mm = 500.0;
-    double unknown_max_width_mm = 2500.0;
+    double unknown_max_width_mm = 2000.0;
     // Two faces of one pallet (square to each other, an end of one within corner_mm of an end of
     // the other): only the one turned more squarely to the camera is reported.
     double corner_angle_deg = 10.0;

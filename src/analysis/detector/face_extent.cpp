@@ -190,7 +190,13 @@ bool face_goes_on_above(const std::vector<FacePoint>& upper, const FaceFit& fit,
 
 double face_bottom(const std::vector<FacePoint>& band, const FaceFit& fit, std::vector<double>& values)
 {
+    // Light that bounced off the floor reads the face's base long, the more the nearer the face:
+    // the base's points are taken against the face's trend, not its line.
     values.clear();
-    for (const std::uint32_t i : fit.inliers) values.push_back(band[i].h);
+    for (const FacePoint& p : band) {
+        if (std::abs(behind_face(fit, p)) >= fit.inlier_band) continue;
+        const double t = along(fit.line, p);
+        if (t >= fit.left && t <= fit.right) values.push_back(p.h);
+    }
     return quantile_of(values, 0.05);
 }

@@ -74,5 +74,6 @@ double face_top(const std::vector<double>& heights, double cap);
 // a load that stands flush with the face goes on above the deck. `bins` is scratch.
 bool face_goes_on_above(const std::vector<FacePoint>& upper, const FaceFit& fit, double height, std::vector<int>& bins);
 
-// The height below which a twentieth of the inliers lie: how low the face reaches.
+// How low the face reaches: the height below which a twentieth of its points lie, its base taken
+// against its trend (floor multipath reads it long).
 double face_bottom(const std::vector<FacePoint>& band, const FaceFit& fit, std::vector<double>& values);

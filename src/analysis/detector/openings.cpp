@@ -128,3 +128,26 @@ std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const std
     }
     return openings;
 }
+
+bool opening_occluded(const cv::Mat& depth, const FaceFit& fit, const FloorFrame& f, const Opening& opening)
+{
+    const Line& line = fit.line;
+    const double margin = 100.0 + 3.0 * fit.scale;
+    int rays = 0, in_front = 0;
+    for (const double share : {0.25, 0.5, 0.75}) {
+        const double t = opening.lo + share * (opening.hi - opening.lo);
+        for (const double h : {40.0, 60.0, 80.0}) {
+            const Eigen::Vector3d q(line.c * line.mx + t * line.my, line.c * line.my - t * line.mx, h);
+            const Eigen::Vector3d p = camera_of(f, q);
+            if (!(p.z() > 0.0)) continue;
+            const Eigen::Vector2d pixel = pixel_of(p);
+            const long u = std::lround(pixel.x());
+            const long v = std::lround(pixel.y());
+            if (u < 0 || u >= depth.cols || v < 0 || v >= depth.rows) continue;
+            ++rays;
+            const std::uint16_t d = depth.at<std::uint16_t>(static_cast<int>(v), static_cast<int>(u));
+            if (d != 0 && static_cast<double>(d) < p.z() - margin) ++in_front;
+        }
+    }
+    return 2 * in_front > rays;
+}

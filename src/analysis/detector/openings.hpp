@@ -38,3 +38,9 @@ struct OpeningScratch {
 std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper,
                                    const FaceFit& fit, const FloorFrame& f, const DetectorParams& params,
                                    OpeningScratch& scratch);
+
+// Whether something nearer than the face fills the opening where the camera looks into it (more
+// than half of nine rays at its quarters and middle, 40 to 80 mm up, meet a surface over 100 mm
+// plus three scales in front of the face line): a gap that a nearer object's shadow leaves on a
+// face farther back, a wall seen past a pallet's blocks, is no opening.
+bool opening_occluded(const cv::Mat& depth, const FaceFit& fit, const FloorFrame& f, const Opening& opening);
