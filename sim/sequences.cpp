@@ -56,21 +56,39 @@ bool in_image(const Eigen::Vector3d& camera_point)
            pixel.y <= depth_camera.height - 1.0;
 }
 
-// The timeline of an approach: driving until the swing's stop, the swing, driving on.
+// The timeline of an approach: driving until the swing's stop, the swing, driving on. The vehicle
+// slows evenly to the stop and speeds up evenly after it, over ramp_s each.
 struct Timeline {
     double drive_before_s;  // until the stop (the whole approach without a swing)
     double swing_s;
     double total_s;
+    double ramp_s;
 };
 
 Timeline timeline_of(const ApproachSpec& spec)
 {
     const double travel = spec.start_distance_mm - spec.end_distance_mm;
-    if (spec.swing_deg == 0.0) return {travel / spec.speed_mm_s, 0.0, travel / spec.speed_mm_s};
-    const double before = (spec.start_distance_mm - spec.swing_at_mm) / spec.speed_mm_s;
+    if (spec.swing_deg == 0.0) return {travel / spec.speed_mm_s, 0.0, travel / spec.speed_mm_s, 0.0};
+    const double stop_deceleration_mm_s2 = 1000.0;
+    const double ramp = spec.speed_mm_s / stop_deceleration_mm_s2;  // each ramp covers half its time's way
+    const double before = (spec.start_distance_mm - spec.swing_at_mm) / spec.speed_mm_s + ramp / 2.0;
     const double peak_rate_deg_s = 25.0;  // A sin^2(pi t / T) turns at most A pi / T
     const double swing = std::abs(spec.swing_deg) * pi / peak_rate_deg_s;
-    return {before, swing, before + swing + (spec.swing_at_mm - spec.end_distance_mm) / spec.speed_mm_s};
+    const double after = (spec.swing_at_mm - spec.end_distance_mm) / spec.speed_mm_s + ramp / 2.0;
+    return {before, swing, before + swing + after, ramp};
+}
+
+// The time the way driven by t would take at full speed: the ramps into and out of the swing's
+// stop cover half the way their time would.
+double full_speed_time(const Timeline& timeline, double t)
+{
+    const double r = timeline.ramp_s;
+    const double before = std::min(t, timeline.drive_before_s);
+    const double slowing = std::max(0.0, before - (timeline.drive_before_s - r));
+    const double after = std::max(0.0, t - timeline.drive_before_s - timeline.swing_s);
+    const double starting = std::min(after, r);
+    if (r <= 0.0) return before + after;
+    return before - slowing * slowing / (2.0 * r) + after - starting + starting * starting / (2.0 * r);
 }
 
 // 3u^2 - 2u^3 and its slope: from 0 to 1 with level ends.
@@ -186,8 +204,7 @@ SequenceFrame sequence_frame(const ApproachSpec& spec, std::uint64_t index)
     const double t = std::min(frame.time_s, timeline.total_s);
 
     const double travel = spec.start_distance_mm - spec.end_distance_mm;
-    const double driving_s = std::min(t, timeline.drive_before_s) +
-                             std::max(0.0, t - timeline.drive_before_s - timeline.swing_s);
+    const double driving_s = full_speed_time(timeline, t);
     const double driven = std::min(travel, spec.speed_mm_s * driving_s);
     const double u = travel > 0.0 ? driven / travel : 1.0;
     const double distance = spec.start_distance_mm - driven;

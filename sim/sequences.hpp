@@ -42,8 +42,9 @@ struct VehiclePose {
 // face to where it stands end_distance_mm before it. It starts start_lateral_mm to the left of
 // the target's axis (its origin's y) and curves onto it: an S-curve that leaves and reaches the
 // axis's direction level, the heading along the path. With swing_deg, the vehicle stops when the
-// camera is swing_at_mm from the face, turns about its origin swing_deg to the left (< 0: right)
-// and back, at most 25 degrees/s, then drives on. The camera's pitch on its mount shakes by up to
+// camera is swing_at_mm from the face (slowing evenly at 1 m/s^2), turns about its origin
+// swing_deg to the left (< 0: right) and back, at most 25 degrees/s, then drives on (speeding up
+// at 1 m/s^2). The camera's pitch on its mount shakes by up to
 // vibration_deg (two sines of 2.3 and 5.1 Hz).
 struct ApproachSpec {
     std::string name;

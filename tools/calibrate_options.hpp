@@ -1,4 +1,4 @@
-// pallet_calibrate's command line.
+// pallet_calibrate's command line (tools/cli.hpp).
 #pragma once
 
 #include <cstdint>
@@ -8,9 +8,9 @@
 
 #include "common/camera_mount.hpp"
 #include "tools/calibrate_mount.hpp"
+#include "tools/parsed.hpp"
 
 struct CalibrateOptions {
-    bool help = false;
     bool camera = false;                 // frames from the camera instead of files
     std::uint64_t frame_limit = 0;       // 0: every file; the camera takes 30 then
     std::vector<std::string> inputs;     // PNG files and folders
@@ -19,13 +19,10 @@ struct CalibrateOptions {
     CameraMount given;                   // x_mm, y_mm, yaw_deg when no target measures them
 };
 
-struct ParsedCalibrateOptions {
-    CalibrateOptions options;
-    std::string error;  // the usage error, empty when the command line is fine
-};
+// The options of the arguments after the program name, or the usage error: also no mount file,
+// no frames, both --camera and inputs, --pallet-lateral without --pallet-distance, and a given
+// --x-mm, --y-mm or --yaw-deg beside --pallet-distance (which measures them).
+Parsed<CalibrateOptions> parse_calibrate_options(const std::vector<std::string>& args);
 
-// The options of a command line (the arguments after the program's name).
-ParsedCalibrateOptions parse_calibrate_options(const std::vector<std::string>& arguments);
-
-// The text of --help.
+// The text of --help, made from the same definitions.
 std::string calibrate_usage();

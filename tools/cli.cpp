@@ -85,6 +85,25 @@ std::string shortest_text(double value)
     return text;
 }
 
+// The long form of an option's names ("--output" of "-o,--output").
+std::string long_name_of(const std::string& names)
+{
+    const std::string::size_type comma = names.rfind(',');
+    return comma == std::string::npos ? names : names.substr(comma + 1);
+}
+
+// Reads a number from lowest to highest and hands it to `take`.
+ApplyValue number_value(double lowest, double highest, const std::function<void(double)>& take)
+{
+    return [lowest, highest, take](const std::string& text) {
+        double value = 0.0;
+        if (!parse_number(text, value) || value < lowest || value > highest)
+            return "a number from " + shortest_text(lowest) + " to " + shortest_text(highest);
+        take(value);
+        return std::string();
+    };
+}
+
 }  // namespace
 
 void set_up_command_line(CLI::App& app, const std::string& footer)
@@ -144,7 +163,7 @@ std::optional<int> stop_after_parse(const ParseResult& result, const std::string
 CLI::Option* add_value_option(CLI::App& app, const std::string& name, const std::string& value_name,
                               const std::string& description, ApplyValue apply)
 {
-    const auto take = [name, apply](const std::string& text) {
+    const auto take = [name = long_name_of(name), apply](const std::string& text) {
         const std::string what = apply(text);
         if (!what.empty()) throw CLI::ValidationError(name + " takes " + what + ", not '" + text + "'");
     };
@@ -175,6 +194,21 @@ CLI::Option* add_count_option(CLI::App& app, const std::string& name, const std:
         target = static_cast<int>(value);
         return std::string();
     });
+}
+
+CLI::Option* add_number_option(CLI::App& app, const std::string& name, const std::string& value_name,
+                               const std::string& description, double& target, double lowest, double highest)
+{
+    return add_value_option(app, name, value_name, description,
+                            number_value(lowest, highest, [&target](double value) { target = value; }));
+}
+
+CLI::Option* add_number_option(CLI::App& app, const std::string& name, const std::string& value_name,
+                               const std::string& description, std::optional<double>& target, double lowest,
+                               double highest)
+{
+    return add_value_option(app, name, value_name, description,
+                            number_value(lowest, highest, [&target](double value) { target = value; }));
 }
 
 CLI::Option* add_path_option(CLI::App& app, const std::string& name, const std::string& value_name,

@@ -61,7 +61,8 @@ std::string help_text(const std::string& tool, const std::string& description,
 // "--name takes WHAT, not 'TEXT'"), empty when the text was taken.
 using ApplyValue = std::function<std::string(const std::string& text)>;
 
-// --name VALUE_NAME, described by `description`, applied by `apply`.
+// --name VALUE_NAME, described by `description`, applied by `apply`. A name may give a short form
+// first ("-o,--output"); usage errors name the long one.
 CLI::Option* add_value_option(CLI::App& app, const std::string& name, const std::string& value_name,
                               const std::string& description, ApplyValue apply);
 
@@ -71,6 +72,14 @@ CLI::Option* add_count_option(CLI::App& app, const std::string& name, const std:
                               std::uint64_t lowest, std::uint64_t highest);
 CLI::Option* add_count_option(CLI::App& app, const std::string& name, const std::string& value_name,
                               const std::string& description, int& target, int lowest, int highest);
+
+// A decimal number from `lowest` to `highest` ("1500", "-2.5", "1e3"; not "inf", "nan" or
+// "1.5mm"). The optional target is set only when the option is given.
+CLI::Option* add_number_option(CLI::App& app, const std::string& name, const std::string& value_name,
+                               const std::string& description, double& target, double lowest, double highest);
+CLI::Option* add_number_option(CLI::App& app, const std::string& name, const std::string& value_name,
+                               const std::string& description, std::optional<double>& target, double lowest,
+                               double highest);
 
 // A path; the empty text is refused.
 CLI::Option* add_path_option(CLI::App& app, const std::string& name, const std::string& value_name,

@@ -42,6 +42,15 @@ void define_eval_options(CLI::App& app, EvalOptions& options)
     add_count_option(app, "--seed", "N", "base of every scene's seed (default " + std::to_string(options.seed) + ")",
                      options.seed, 0, std::numeric_limits<std::uint64_t>::max());
     add_count_option(app, "--threads", "N", "worker threads (default one per core)", options.threads, 1, 256);
+    add_choice_option<SequenceRuns>(app, "--sequences",
+                                    "the approach sequences (tracks in the vehicle frame) and the\n"
+                                    "mount calibrations too (on, the default), not (off), or alone",
+                                    options.sequences,
+                                    {{"on", SequenceRuns::on}, {"off", SequenceRuns::off}, {"only", SequenceRuns::only}});
+    add_count_option(app, "--sequence-seeds", "N",
+                     "runs of each approach sequence, each with its own seed (default " +
+                         std::to_string(options.sequence_seeds) + ")",
+                     options.sequence_seeds, 1, 1000);
     add_value_option(app, "--sensor", "NAME",
                      "film the detector scenes with this sensor alone: legacy, ideal,\ntof or tof:EFFECT "
                      "(default ideal and tof side by side)",

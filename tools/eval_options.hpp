@@ -8,12 +8,17 @@
 #include "tools/parsed.hpp"
 #include "tools/eval_sweep.hpp"
 
+// The approach sequences and mount calibrations beside the sweep, or instead of it.
+enum class SequenceRuns { on, off, only };
+
 struct EvalOptions {
     SweepAxes axes = default_axes();
     std::uint64_t seed = 1;
     int threads = 0;            // 0: one per core
     int empty = 20;             // floor-only scenes per camera height, tilt and noise level
     std::string out_dir = "eval_out";
+    SequenceRuns sequences = SequenceRuns::on;
+    int sequence_seeds = 3;     // runs of each approach sequence, each with its own seed
     std::string sensor;             // the detector scenes' one sensor; empty: ideal and tof side by side
     int detector_scenes = -1;       // per sensor; -1: default_detector_scenes with the default sweep, else none
     std::string pallet_types_path;  // empty: the built-in pallet types only

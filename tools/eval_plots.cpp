@@ -186,41 +186,6 @@ int column_number(const Plot& plot, const std::string& name)
     return static_cast<int>(found - plot.columns.begin()) + 1;
 }
 
-// Runs gnuplot on the script inside dir; its own output goes to gnuplot.log there.
-bool run_gnuplot(const std::string& dir, const std::string& script, std::string& reason)
-{
-    const pid_t child = fork();
-    if (child < 0) {
-        reason = std::string("cannot start gnuplot: ") + std::strerror(errno);
-        return false;
-    }
-    if (child == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        // Its warnings (a one-value axis, say) are no business of the terminal: keep them.
-        const int log = open("gnuplot.log", O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (log >= 0) {
-            dup2(log, STDOUT_FILENO);
-            dup2(log, STDERR_FILENO);
-            close(log);
-        }
-        execlp("gnuplot", "gnuplot", script.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            reason = "lost the gnuplot process";
-            return false;
-        }
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        reason = "gnuplot failed (status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) +
-                 "), see " + dir + "/gnuplot.log";
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::vector<Plot> sweep_plots()
@@ -270,6 +235,40 @@ std::string plot_script(const Plot& plot)
     if (!plot.xrange.empty()) gp << "set autoscale x\n";
     if (plot.key_below) gp << "set key outside right\n";
     return gp.str();
+}
+
+bool run_gnuplot(const std::string& dir, const std::string& script, std::string& reason)
+{
+    const pid_t child = fork();
+    if (child < 0) {
+        reason = std::string("cannot start gnuplot: ") + std::strerror(errno);
+        return false;
+    }
+    if (child == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        // Its warnings (a one-value axis, say) are no business of the terminal: keep them.
+        const int log = open("gnuplot.log", O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (log >= 0) {
+            dup2(log, STDOUT_FILENO);
+            dup2(log, STDERR_FILENO);
+            close(log);
+        }
+        execlp("gnuplot", "gnuplot", script.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            reason = "lost the gnuplot process";
+            return false;
+        }
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        reason = "gnuplot failed (status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) +
+                 "), see " + dir + "/gnuplot.log";
+        return false;
+    }
+    return true;
 }
 
 bool gnuplot_available()

@@ -47,6 +47,10 @@ std::string plot_script(const Plot& plot);
 // True when an executable gnuplot is on PATH.
 bool gnuplot_available();
 
+// Runs gnuplot on the script inside dir (its output goes to gnuplot.log there); false with the
+// reason when it cannot be started or fails.
+bool run_gnuplot(const std::string& dir, const std::string& script, std::string& reason);
+
 // A plot data file: "# name name ...", then one line of fields per row. Throws
 // std::runtime_error when it cannot be written.
 void write_plot_rows(const std::string& path, const std::vector<std::string>& names,

@@ -1,11 +1,9 @@
 // pallet_calibrate: the camera's mount on the vehicle measured from frames of open floor and of a
 // pallet placed square ahead; writes the mount file.
-#include <csignal>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
-
-#include <signal.h>
 
 #include "analysis/depth_intake.hpp"
 #include "analysis/vehicle_frame.hpp"
@@ -16,29 +14,14 @@
 #include "tools/calibrate_mount.hpp"
 #include "tools/calibrate_options.hpp"
 #include "tools/calibrate_output.hpp"
+#include "tools/stop_signal.hpp"
 
 namespace {
-
-volatile std::sig_atomic_t stop_requested = 0;  // set by Ctrl-C or SIGTERM
-
-extern "C" void request_stop(int)
-{
-    stop_requested = 1;
-}
-
-void catch_stop_signals()
-{
-    struct sigaction action {};
-    action.sa_handler = request_stop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 // Exit statuses, as the README lists them.
 constexpr int status_written = 0;
 constexpr int status_failed = 1;     // the camera cannot be started, or the file not written
-constexpr int status_usage = 2;
+                                     // (2: a usage error, tools/parsed.hpp's usage_status)
 constexpr int status_no_floor = 3;
 constexpr int status_no_pallet = 4;
 constexpr int status_stopped = 130;
@@ -108,15 +91,10 @@ std::string read_camera(const CalibrateOptions& options, CalibrationFrames& fram
 
 int main(int argc, char** argv)
 {
-    const ParsedCalibrateOptions parsed = parse_calibrate_options(std::vector<std::string>(argv + 1, argv + argc));
-    if (parsed.options.help) {
-        std::cout << calibrate_usage();
-        return status_written;
-    }
-    if (!parsed.error.empty()) {
-        std::cerr << "pallet_calibrate: " << parsed.error << "\nTry 'pallet_calibrate --help'." << std::endl;
-        return status_usage;
-    }
+    const Parsed<CalibrateOptions> parsed = parse_calibrate_options(std::vector<std::string>(argv + 1, argv + argc));
+    if (const std::optional<int> status =
+            stop_after_parse(parsed.result, "pallet_calibrate", calibrate_usage(), std::cout, std::cerr))
+        return *status;
     const CalibrateOptions& options = parsed.options;
     catch_stop_signals();
 

@@ -16,6 +16,7 @@
 #include "tools/eval_detect_run.hpp"
 #include "tools/eval_options.hpp"
 #include "tools/eval_report.hpp"
+#include "tools/eval_sequences.hpp"
 #include "tools/eval_stats.hpp"
 #include "tools/eval_sweep.hpp"
 #include "tools/pallet_types_option.hpp"
@@ -56,6 +57,19 @@ void print_dock_headline(const std::vector<SceneResult>& results, const std::vec
     std::printf("dock, floor alone: no pallet in %zu of %zu scenes\n", no_pallet, empty.size());
 }
 
+// The approach sequences and the mount calibrations: their section of summary.md (after the
+// sweep's, or alone), their plots and their lines on standard output.
+void run_sequences(const EvalOptions& options, int threads, bool after_sweep)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const SequenceEval eval = evaluate_sequences(options.sequence_seeds, options.seed, threads);
+    const SequenceFiles files = write_sequence_outputs(options.out_dir, eval, after_sweep);
+    std::printf("sequences and calibrations in %.1f s: wrote %s and %zu plots\n", seconds_since(start),
+                files.summary.c_str(), files.plots.size());
+    if (files.plots.empty()) std::cerr << "pallet_eval: sequence plots skipped: " << files.plots_skipped << "\n";
+    std::fputs(sequence_headline(eval).c_str(), stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -87,6 +101,10 @@ int main(int argc, char** argv)
     };
     try {
         make_output_folder(options.out_dir);  // before the sweep, not after minutes of it
+        if (options.sequences == SequenceRuns::only) {
+            run_sequences(options, threads, false);
+            return 0;
+        }
         const std::vector<SceneResult> results =
             run_sweep(scenes, options.seed, threads, terminal ? std::function<void(std::size_t, std::size_t)>(progress) : nullptr);
         const std::vector<SceneResult> empty = run_sweep(floor_scenes, options.seed, threads, nullptr);
@@ -117,8 +135,9 @@ int main(int argc, char** argv)
                 std::cerr << "pallet_eval: detector plots skipped: " << detect_files.plots_skipped << "\n";
             }
             write_detect_headline(std::cout, detected.sets);
-            std::printf("%.1f s in all\n", seconds_since(start));
+            std::printf("detector scenes done at %.1f s\n", seconds_since(start));
         }
+        if (options.sequences == SequenceRuns::on) run_sequences(options, threads, true);
     } catch (const std::exception& e) {
         if (terminal) std::fputs("\n", stderr);
         std::cerr << "pallet_eval: " << e.what() << "\n";

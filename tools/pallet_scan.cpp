@@ -1,6 +1,5 @@
 // pallet_scan: the pallet analysis without windows, on recorded depth frames or the live camera.
 #include <cerrno>
-#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -9,40 +8,20 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
+#include "analysis/vehicle_frame.hpp"
 #include "tools/scan_camera.hpp"
 #include "console.hpp"
 #include "tools/scan_inputs.hpp"
 #include "tools/pallet_types_option.hpp"
 #include "tools/scan_options.hpp"
 #include "tools/scan_run.hpp"
+#include "tools/stop_signal.hpp"
 
 namespace {
 
 const char* const tool = "pallet_scan";
-
-volatile std::sig_atomic_t stop_requested = 0;  // set by Ctrl-C or SIGTERM
-
-extern "C" void request_stop(int)
-{
-    stop_requested = 1;
-}
-
-// Without SA_RESTART: a write waiting on a reader that does not read returns, and the stop
-// request is seen.
-void catch_stop_signals()
-{
-    struct sigaction action {};
-    action.sa_handler = request_stop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);  // a closed pipe shows as a failed write, not a dead process
-    std::signal(SIGXFSZ, SIG_IGN);  // so does a file size limit (ulimit -f)
-}
 
 // A closed standard stream gets /dev/null, so that no file opened later takes its number:
 // records meant for a closed standard output would land in a recorded frame. Standard output
@@ -111,6 +90,12 @@ int main(int argc, char** argv)
         if (!types) return report_usage_error(std::cerr, tool, types_error);
         run.pallet_types = *types;
     }
+    if (!run.options.mount_path.empty()) {
+        std::string mount_error;
+        run.record_step.mount = load_camera_mount(run.options.mount_path, depth_camera_view(), mount_error);
+        if (!run.record_step.mount) return report_usage_error(std::cerr, tool, "--mount " + mount_error);
+    }
+    run.record_step.track = run.options.track || run.options.camera;
     run.detector.explain = run.options.explain;
     const std::string dir_error = prepare_output_dirs(run.options);
     if (!dir_error.empty()) return report_usage_error(std::cerr, tool, dir_error);

@@ -44,7 +44,7 @@ void scan_frame_set(ScanRun& run, kv3::frame_set& frames, std::uint64_t index, S
         skip_frame(run, depth, index, notes);
         return;
     }
-    scan_depth_image(run, depth, "camera", index, indexed_frame_name(index));
+    scan_depth_image(run, depth, "camera", index, indexed_frame_name(index), frame_set_time_s(frames));
 }
 
 }  // namespace

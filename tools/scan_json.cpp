@@ -94,7 +94,54 @@ json dock_pockets_json(const DockPose& dock)
     return pockets;
 }
 
+// Adds "vehicle" to the point object at `key` of `object` (null when not measured).
+void add_vehicle_point(json& object, const char* key, const Eigen::Vector3d& vehicle)
+{
+    json& point = object[key];
+    if (point.is_object() && vehicle.allFinite()) point["vehicle"] = vector_json(vehicle);
+}
+
+json smoothed_json(const TrackedPallet& track, const std::string& frame)
+{
+    json out;
+    out["centre"] = {{frame, vector_json(track.centre)}};
+    out["centre_sd_mm"] = {{frame, vector_json(track.centre_sd)}};
+    out["yaw_deg"] = number(track.yaw_deg);
+    out["yaw_sd_deg"] = number(track.yaw_sd_deg);
+    return out;
+}
+
 }  // namespace
+
+void add_vehicle_keys(json& pallet, const VehiclePallet& vehicle)
+{
+    add_vehicle_point(pallet, "left_edge", vehicle.left_edge);
+    add_vehicle_point(pallet, "right_edge", vehicle.right_edge);
+    add_vehicle_point(pallet, "centre", vehicle.centre);
+    json& pockets = pallet["pockets"];
+    if (pockets.is_array()) {
+        for (std::size_t i = 0; i < pockets.size() && i < vehicle.pocket_centres.size(); ++i)
+            add_vehicle_point(pockets[i], "centre", vehicle.pocket_centres[i]);
+    }
+    pallet["vehicle_yaw_deg"] = number(vehicle.yaw_deg);
+}
+
+void add_track_keys(json& pallet, const TrackedPallet& track, const std::string& frame)
+{
+    pallet["track_id"] = track.track_id;
+    pallet["frames_seen"] = track.frames_seen;
+    pallet["smoothed"] = smoothed_json(track, frame);
+}
+
+json held_track_json(const TrackedPallet& track, const std::string& frame)
+{
+    json out;
+    out["track_id"] = track.track_id;
+    out["frames_seen"] = track.frames_seen;
+    out["frames_since_seen"] = track.frames_since_seen;
+    out["smoothed"] = smoothed_json(track, frame);
+    return out;
+}
 
 json dock_json(const DockPose& dock, double dock_ms)
 {

@@ -9,6 +9,8 @@
 #include "analysis/detector/detect_pallets.hpp"
 #include "analysis/dock_pose.hpp"
 #include "analysis/frame_analysis.hpp"
+#include "analysis/pallet_tracker.hpp"
+#include "analysis/vehicle_frame.hpp"
 
 // The record of one frame. Keys that the outcome does not define are null: bounding_rect
 // except for no_pallet and pallet_found; boxes, face_point_count, centre_point, rotation,
@@ -27,6 +29,20 @@ nlohmann::ordered_json frame_record(const std::string& source, std::uint64_t ind
 // measure_ms (of the whole detector). A point is {"camera": [x, y, z], "floor": [X, Y, Z]};
 // what was not measured is null.
 nlohmann::ordered_json dock_json(const DockPose& dock, double dock_ms);
+
+// The vehicle frame's keys added to one object of dock_json: a "vehicle" point beside "camera"
+// and "floor" in centre, left_edge, right_edge and each pocket's centre (where those are
+// measured), and "vehicle_yaw_deg" after the object's other keys.
+void add_vehicle_keys(nlohmann::ordered_json& pallet, const VehiclePallet& vehicle);
+
+// A track's keys added to one object of dock_json: "track_id", "frames_seen" and "smoothed":
+// {"centre": {FRAME: [x, y, z]}, "centre_sd_mm": {FRAME: [...]}, "yaw_deg", "yaw_sd_deg"}, FRAME
+// the tracker's frame ("vehicle" or "floor").
+void add_track_keys(nlohmann::ordered_json& pallet, const TrackedPallet& track, const std::string& frame);
+
+// A track that no pallet of the frame joined: "track_id", "frames_seen", "frames_since_seen" and
+// "smoothed" (predicted to the frame's time).
+nlohmann::ordered_json held_track_json(const TrackedPallet& track, const std::string& frame);
 
 // The record as one line with its line feed; bytes of the source name that are not UTF-8
 // become U+FFFD.

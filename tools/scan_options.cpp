@@ -41,6 +41,13 @@ void define_scan_options(CLI::App& app, ScanOptions& options)
     app.add_flag("--explain", options.explain,
                  "add \"rejected\" to each record: every candidate face the detector\n"
                  "turned down, with the check that failed");
+    add_path_option(app, "--mount", "FILE",
+                    "the camera's mount file (JSON): adds each pallet's centre, ends,\n"
+                    "openings and yaw in the vehicle frame; read before any frame",
+                    options.mount_path);
+    app.add_flag("--track", options.track,
+                 "follow the pallets from input to input (always on with --camera):\n"
+                 "adds track_id, frames_seen and the smoothed pose to each pallet");
 }
 
 const char* const description =

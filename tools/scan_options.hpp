@@ -19,6 +19,8 @@ struct ScanOptions {
     std::string record_dir;           // empty: no recording
     std::string pallet_types_path;    // empty: the built-in pallet types only
     bool explain = false;             // the detector's rejected candidates in each record
+    std::string mount_path;           // empty: no vehicle frame
+    bool track = false;               // --track; the camera tracks always
 };
 
 // The options of the arguments after the program name (tools/cli.hpp), or the usage error: also

@@ -93,7 +93,8 @@ std::string unique_view_name(ScanRun& run, const std::string& wanted, std::uint6
 }
 
 void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& source,
-                      std::uint64_t index, const std::string& view_name)
+                      std::uint64_t index, const std::string& view_name,
+                      std::optional<double> timestamp_s)
 {
     const ScanOptions& options = run.options;
     if (!options.record_dir.empty()) {
@@ -111,7 +112,9 @@ void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& sou
         const Detection detection = detect_pallets(depth, run.pallet_types, run.detector, run.detector_workspace);
         const auto detect_end = std::chrono::steady_clock::now();
         const double detect_ms = std::chrono::duration<double, std::milli>(detect_end - detect_begin).count();
-        write_record(run, record_line(frame_record(source, index, analysis, analysis_ms, detection, detect_ms)));
+        nlohmann::ordered_json record = frame_record(source, index, analysis, analysis_ms, detection, detect_ms);
+        apply_record_step(run.record_step, detection, index, timestamp_s, record);
+        write_record(run, record_line(record));
     } else {
         write_record(run, console_bytes(depth, analysis, run.encoding));
     }

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "analysis/result_report.hpp"
 #include "tools/scan_options.hpp"
 #include "tools/scan_summary.hpp"
+#include "tools/scan_track.hpp"
 
 // Everything one run writes to and counts in.
 struct ScanRun {
@@ -38,14 +40,17 @@ struct ScanRun {
     std::vector<PalletType> pallet_types = builtin_pallet_types();  // what the detector matches
     DetectorParams detector;
     DetectorWorkspace detector_workspace;  // kept from frame to frame, so that it allocates once
+    RecordStep record_step;             // --mount and tracks: applied to records in input order
 };
 
 // Analyses one 480 x 640 depth image: records it (--record), writes its record, saves its
-// result view (--save-views) and counts it. `index` counts from 1. A record that cannot be
+// result view (--save-views) and counts it. `index` counts from 1; `timestamp_s` is the frame's
+// time when it has one (camera frames), for the tracks. A record that cannot be
 // written whole ends the run (output_failed), with one line that says how many records the
 // output holds; a stop request during the write ends it without a line.
 void scan_depth_image(ScanRun& run, const cv::Mat& depth, const std::string& source,
-                      std::uint64_t index, const std::string& view_name);
+                      std::uint64_t index, const std::string& view_name,
+                      std::optional<double> timestamp_s = std::nullopt);
 
 // Runs every input file in order until done, --frames, a stop request or an output failure.
 void scan_files(ScanRun& run);

@@ -44,6 +44,11 @@ const kv3::depth_frame* depth_frame_of(kv3::frame_set& frames)
     return frames.get_depth_frame();
 }
 
+double frame_set_time_s(const kv3::frame_set& frames)
+{
+    return static_cast<double>(frames.timestamp_us()) * 1e-6;
+}
+
 void delete_frame_set(kv3::frame_set* frames)
 {
     delete frames;

@@ -36,6 +36,9 @@ kv3::frame_set* wait_for_frame_set(kv3::pipeline& pipeline, kv3::kv3_error& erro
 // The set's depth frame, null when it holds none; it lives as long as the set.
 const kv3::depth_frame* depth_frame_of(kv3::frame_set& frames);
 
+// The set's timestamp in seconds since the pipeline started.
+double frame_set_time_s(const kv3::frame_set& frames);
+
 // Releases the set and its frames; a null set is left alone.
 void delete_frame_set(kv3::frame_set* frames);
 

@@ -28,13 +28,27 @@ check "the key and the reason" grep -q "^pallet_eval: --pallet-types .*types.jso
 check "a missing type file" [ "$(status_of "$eval_tool" --pallet-types "$work/no_types.json")" = 2 ]
 check "nothing written on a usage error" [ ! -e eval_out ]
 
-one_scene=(--distance 1500 --yaw=0 --lateral 0 --height=200 --pitch 6 --noise 0 --cavity=off --empty 0)
+one_scene=(--distance 1500 --yaw=0 --lateral 0 --height=200 --pitch 6 --noise 0 --cavity=off --empty 0 --sequences off)
 check "a sweep with --seed=5" [ "$(status_of "$eval_tool" "${one_scene[@]}" --seed=5 --out="$work/a")" = 0 ]
 check "one scene in the CSV" [ "$(lines "$work/a/scenes.csv")" = 2 ]
 check "the same sweep with --seed 5" [ "$(status_of "$eval_tool" "${one_scene[@]}" --seed 5 --out "$work/b")" = 0 ]
 check "both forms give the same scene" cmp -s "$work/a/scenes.csv" "$work/b/scenes.csv"
 status_of "$eval_tool" "${one_scene[@]}" --seed 6 --out "$work/c" > /dev/null
 check "another seed, another scene" [ "$(cut -d, -f2 "$work/a/scenes.csv" | tail -1)" != "$(cut -d, -f2 "$work/c/scenes.csv" | tail -1)" ]
+check "no sequences with --sequences off" bash -c "! grep -q 'Approach sequences' '$work/a/summary.md'"
+check "a bad --sequences" [ "$(status_of "$eval_tool" --sequences maybe)" = 2 ]
+check "its values named" grep -qx "pallet_eval: --sequences takes on, off or only, not 'maybe'" "$work/err"
+
+# --- the approach sequences and calibrations alone: their tables and plots -----------------------
+check "sequences alone" [ "$(status_of "$eval_tool" --sequences only --sequence-seeds 1 --out "$work/s")" = 0 ]
+check "their section in the summary" grep -q "^## Approach sequences: the vehicle frame and the tracks" "$work/s/summary.md"
+check "a row per sequence and estimate" [ "$(grep -cE '^\| (straight|curve|two_pallets|swing) \(seed [0-9]+\) \| (raw|smoothed) \|' "$work/s/summary.md")" = 8 ]
+check "the calibration table" grep -q "^### Mount calibration against the known mount" "$work/s/summary.md"
+check "no sweep when alone" [ ! -e "$work/s/scenes.csv" ]
+check "their lines on standard output" grep -q "^sequences (4), 1-3 m: centre |error|" "$work/out"
+if command -v gnuplot > /dev/null; then
+  check "a plot per sequence" [ -s "$work/s/sequence_swing.png" ]
+fi
 
 # The detector scenes alone (no sweep scene), filmed with one sensor, twice with other threads.
 no_sweep=(--distance 1500 --yaw 0 --lateral 0 --height 200 --pitch 6 --noise 0 --cavity off --empty 0)

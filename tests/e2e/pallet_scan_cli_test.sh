@@ -52,6 +52,40 @@ status=$(status_of "$scan" "$frames/01_pallet_1500.png")
 check "without explain no rejected faces" bash -c "! grep -q '\"rejected\"' '$work/out'"
 check "records stay whole JSON lines" whole_records "$work/out"
 
+# --- the vehicle frame and tracks: a bad mount file refused before any frame --------------------
+printf '{"x_mm": -300, "y_mm": 0, "z_mm": 200, "roll_deg": 0, "pitch_deg": 95, "yaw_deg": 0}' > "$work/mount.json"
+check "a bad mount file is a usage error" [ "$(status_of "$scan" --mount "$work/mount.json" "$frames")" = 2 ]
+check "the mount refusal names the file and the key" \
+  grep -qx "pallet_scan: --mount $work/mount.json: pitch_deg: must lie between -90 and 90" "$work/err"
+check "nothing analysed before the mount refusal" [ ! -s "$work/out" ]
+printf '{"x_mm": -300, "y_mm": 0, "z_mm": 200, "roll_deg": 0, "pitch_deg": -40, "yaw_deg": 0}' > "$work/mount.json"
+check "a mount whose floor lies behind the camera" [ "$(status_of "$scan" --mount "$work/mount.json" "$frames")" = 2 ]
+check "it says why" grep -q "^pallet_scan: --mount $work/mount.json: pitch_deg: with pitch -40 .* no pixel sees the floor" "$work/err"
+check "a missing mount file" [ "$(status_of "$scan" --mount "$work/no_mount.json" "$frames")" = 2 ]
+
+# keys_of FILE SCRIPT: runs the Python check SCRIPT over the records of FILE (as `records`)
+keys_of() {
+  python3 -c "import json, sys; records = [json.loads(l) for l in open(sys.argv[1])]; sys.exit(0 if ($2) else 1)" "$1"
+}
+printf '{"x_mm": -300, "y_mm": 0, "z_mm": 200, "roll_deg": 0, "pitch_deg": -6, "yaw_deg": 0}' > "$work/mount.json"
+status=$(status_of "$scan" --mount "$work/mount.json" --track "$frames/01_pallet_1500.png" "$frames/01_pallet_1500.png")
+check "mount and track run" [ "$status" = 0 ]
+check "vehicle points beside camera and floor" keys_of "$work/out" \
+  "all(set(p['centre']) == {'camera', 'floor', 'vehicle'} and 'vehicle' in p['left_edge'] and 'vehicle' in p['pockets'][0]['centre'] for r in records for p in r['pallets'])"
+check "the 1.5 m pallet 1.2 m ahead of the vehicle's origin" keys_of "$work/out" \
+  "abs(records[0]['pallets'][0]['centre']['vehicle'][0] - 1200) < 5 and abs(records[0]['pallets'][0]['vehicle_yaw_deg']) < 0.5"
+check "the dock in the vehicle frame too" keys_of "$work/out" "all('vehicle' in r['dock']['centre'] and 'vehicle_yaw_deg' in r['dock'] for r in records)"
+check "one track over both frames" keys_of "$work/out" \
+  "[(r['pallets'][0]['track_id'], r['pallets'][0]['frames_seen']) for r in records] == [(1, 1), (1, 2)]"
+check "smoothed in the vehicle frame" keys_of "$work/out" \
+  "all(set(r['pallets'][0]['smoothed']) == {'centre', 'centre_sd_mm', 'yaw_deg', 'yaw_sd_deg'} and 'vehicle' in r['pallets'][0]['smoothed']['centre'] and r['tracks_held'] == [] for r in records)"
+status=$(status_of "$scan" --track "$frames/01_pallet_1500.png")
+check "without a mount the tracks are in the floor frame" keys_of "$work/out" \
+  "list(records[0]['pallets'][0]['smoothed']['centre']) == ['floor'] and 'vehicle_yaw_deg' not in records[0]['pallets'][0]"
+status=$(status_of "$scan" "$frames/01_pallet_1500.png")
+check "without --mount and --track no such key" \
+  bash -c "! grep -qE '\"(vehicle|vehicle_yaw_deg|track_id|frames_seen|smoothed|tracks_held)\"' '$work/out'"
+
 # --- output file, views named after inputs, created folders ------------------------------------
 status=$(status_of "$scan" --output "$work/records.jsonl" --save-views "$work/new/views" \
                            "$frames/01_pallet_1500.png" "$frames/01_pallet_1500.png")
@@ -92,6 +126,7 @@ check "no camera: said why" grep -q "the camera cannot be started" "$work/err"
 
 KV3_SOURCE=scene "$scan" --camera --frames 3 --save-views "$work/camviews" > "$work/out" 2> /dev/null
 check "--frames stops the camera" [ "$(lines "$work/out")" = 3 ]
+check "the camera tracks always" keys_of "$work/out" "all('tracks_held' in r for r in records)"
 check "camera views by index" [ -s "$work/camviews/frame_000003.png" ]
 
 # --- Ctrl-C: status 130, every record whole ----------------------------------------------------

@@ -20,9 +20,14 @@ std::string file_text(const std::string& path)
     return text.str();
 }
 
-ParsedCalibrateOptions parsed(std::initializer_list<std::string> arguments)
+Parsed<CalibrateOptions> parsed(std::initializer_list<std::string> arguments)
 {
     return parse_calibrate_options(std::vector<std::string>(arguments));
+}
+
+std::string error_of(std::initializer_list<std::string> arguments)
+{
+    return parse_calibrate_options(std::vector<std::string>(arguments)).result.error;
 }
 
 }  // namespace
@@ -87,40 +92,51 @@ TEST(CalibrateOutput, ReportAndFailureLines)
 
 TEST(CalibrateOptions, CommandLines)
 {
-    ParsedCalibrateOptions p = parsed({"-o", "m.json", "rec/", "a.png"});
-    ASSERT_EQ(p.error, "");
+    Parsed<CalibrateOptions> p = parsed({"-o", "m.json", "rec/", "a.png"});
+    ASSERT_EQ(p.result.error, "");
     EXPECT_EQ(p.options.output_path, "m.json");
     EXPECT_EQ(p.options.inputs, (std::vector<std::string>{"rec/", "a.png"}));
     EXPECT_FALSE(p.options.target.has_value());
     EXPECT_EQ(p.options.frame_limit, 0u);
 
-    p = parsed({"--camera", "--output", "m.json"});
-    ASSERT_EQ(p.error, "");
+    p = parsed({"--camera", "--output=m.json"});
+    ASSERT_EQ(p.result.error, "");
     EXPECT_TRUE(p.options.camera);
+    EXPECT_EQ(p.options.output_path, "m.json");
     EXPECT_EQ(p.options.frame_limit, 30u);  // the camera's default
 
-    p = parsed({"--camera", "--frames", "90", "-o", "m.json", "--pallet-distance", "1500", "--pallet-lateral", "-200"});
-    ASSERT_EQ(p.error, "");
+    p = parsed({"--camera", "--frames", "90", "-o", "m.json", "--pallet-distance=1500.5", "--pallet-lateral", "-200"});
+    ASSERT_EQ(p.result.error, "");
     EXPECT_EQ(p.options.frame_limit, 90u);
     ASSERT_TRUE(p.options.target.has_value());
-    EXPECT_EQ(p.options.target->x_mm, 1500.0);
+    EXPECT_EQ(p.options.target->x_mm, 1500.5);
     EXPECT_EQ(p.options.target->y_mm, -200.0);
+    EXPECT_EQ(parsed({"-o", "m", "--pallet-distance", "900", "r"}).options.target->y_mm, 0.0);
 
-    p = parsed({"-o", "m.json", "--x-mm", "-310", "--yaw-deg", "1.5", "rec"});
-    ASSERT_EQ(p.error, "");
-    EXPECT_EQ(p.options.given.x_mm, -310.0);
+    p = parsed({"-o", "m.json", "--x-mm", "-310", "--yaw-deg=1.5", "--x-mm", "-320", "rec"});
+    ASSERT_EQ(p.result.error, "");
+    EXPECT_EQ(p.options.given.x_mm, -320.0);  // the last one counts
+    EXPECT_EQ(p.options.given.y_mm, 0.0);
     EXPECT_EQ(p.options.given.yaw_deg, 1.5);
 
-    EXPECT_TRUE(parsed({"--help"}).options.help);
-    EXPECT_NE(calibrate_usage().find("--pallet-distance"), std::string::npos);
+    EXPECT_TRUE(parsed({"--help", "--bogus"}).result.help);
+    // The help lists every option the README documents.
+    const std::string help = calibrate_usage();
+    for (const char* option : {"-o,--output FILE", "--camera", "--frames N", "--pallet-distance MM",
+                               "--pallet-lateral MM", "--x-mm MM", "--y-mm MM", "--yaw-deg DEG", "Exit status"})
+        EXPECT_NE(help.find(option), std::string::npos) << option << "\n" << help;
 
-    // Usage errors: each says what is wrong.
-    EXPECT_NE(parsed({"rec"}).error.find("--output"), std::string::npos);
-    EXPECT_EQ(parsed({"-o", "m.json"}).error, "no frames: give PNG files or folders, or --camera");
-    EXPECT_EQ(parsed({"-o", "m.json", "--camera", "rec"}).error, "--camera takes no input files");
-    EXPECT_NE(parsed({"-o", "m.json", "--pallet-lateral", "100", "rec"}).error.find("--pallet-distance"), std::string::npos);
-    EXPECT_NE(parsed({"-o", "m.json", "--pallet-distance", "1500", "--x-mm", "1", "rec"}).error.find("excludes"),
-              std::string::npos);
-    EXPECT_NE(parsed({"-o", "m.json", "--frames", "0", "rec"}).error, "");
-    EXPECT_NE(parsed({"-o", "m.json", "--yaw-deg", "200", "rec"}).error, "");
+    // Usage errors in the tools' one wording, and the checks across options.
+    EXPECT_EQ(error_of({"rec"}), "no mount file: give -o FILE");
+    EXPECT_EQ(error_of({"-o", "m.json"}), "no frames: give PNG files or folders, or --camera");
+    EXPECT_EQ(error_of({"-o", "m.json", "--camera", "rec"}), "give either --camera or input files, not both");
+    EXPECT_EQ(error_of({"-o", "m.json", "--pallet-lateral", "100", "rec"}), "--pallet-lateral needs --pallet-distance");
+    EXPECT_EQ(error_of({"-o", "m.json", "--pallet-distance", "1500", "--y-mm", "1", "rec"}),
+              "give either --pallet-distance or --y-mm, not both: the pallet measures it");
+    EXPECT_EQ(error_of({"-o", "m.json", "--frames", "0", "rec"}), "--frames takes a whole number from 1, not '0'");
+    EXPECT_EQ(error_of({"-o", "m.json", "--yaw-deg", "200", "rec"}), "--yaw-deg takes a number from -180 to 180, not '200'");
+    EXPECT_EQ(error_of({"-o", "m.json", "--pallet-distance", "1.5m", "rec"}),
+              "--pallet-distance takes a number from 300 to 20000, not '1.5m'");
+    EXPECT_EQ(error_of({"-o"}), "--output needs a value");
+    EXPECT_EQ(error_of({"-o", "m.json", "--out", "x", "rec"}), "unknown option '--out'");
 }

@@ -1,5 +1,6 @@
 #include "tools/cli.hpp"
 
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ struct Tool {
     int level = 0;
     std::vector<double> axis = {1, 2};
     std::vector<std::string> inputs;
+    double distance = 100.0;
+    std::optional<double> offset;
+    std::string out;
 };
 
 ParseResult parse(Tool& tool, const std::vector<std::string>& args, bool with_inputs = true)
@@ -43,6 +47,9 @@ ParseResult parse(Tool& tool, const std::vector<std::string>& args, bool with_in
     add_path_option(app, "--path", "FILE", "where", tool.path);
     add_choice_option<int>(app, "--level", "how loud", tool.level, {{"low", 1}, {"mid", 2}, {"high", 3}});
     add_axis_option(app, "--axis", "V", "values", tool.axis, [](double v) { return v >= 0.0; }, "values from 0");
+    add_number_option(app, "--distance", "MM", "how far", tool.distance, 300.0, 20000.0);
+    add_number_option(app, "--offset", "MM", "to the side", tool.offset, -2.5, 2.5);
+    add_path_option(app, "-o,--out", "FILE", "the result", tool.out);
     if (with_inputs) app.add_option("INPUT", tool.inputs, "inputs");
     return parse_command_line(app, args);
 }
@@ -105,6 +112,42 @@ TEST(CommandLine, BothValueFormsLastOneCountsDashDashEndsOptions)
     ASSERT_EQ(parse(untouched, {}).error, "");
     EXPECT_EQ(untouched.count, 5U);
     EXPECT_EQ(untouched.axis, (std::vector<double>{1, 2}));
+}
+
+TEST(CommandLine, DecimalNumbersAndShortNames)
+{
+    Tool tool;
+    ASSERT_EQ(parse(tool, {"--distance", "1500.5", "--offset=-2.5", "-o", "m.json"}).error, "");
+    EXPECT_EQ(tool.distance, 1500.5);
+    ASSERT_TRUE(tool.offset.has_value());
+    EXPECT_EQ(*tool.offset, -2.5);
+    EXPECT_EQ(tool.out, "m.json");
+    ASSERT_EQ(parse(tool, {"--distance=1e3", "--out=n.json"}).error, "");
+    EXPECT_EQ(tool.distance, 1000.0);
+    EXPECT_EQ(tool.out, "n.json");
+
+    Tool untouched;
+    ASSERT_EQ(parse(untouched, {}).error, "");
+    EXPECT_EQ(untouched.distance, 100.0);  // a default outside the range stays until given
+    EXPECT_FALSE(untouched.offset.has_value());
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
+        {{"--distance", "299.9"}, "--distance takes a number from 300 to 20000, not '299.9'"},
+        {{"--distance", "1500mm"}, "--distance takes a number from 300 to 20000, not '1500mm'"},
+        {{"--distance", "inf"}, "--distance takes a number from 300 to 20000, not 'inf'"},
+        {{"--distance", "nan"}, "--distance takes a number from 300 to 20000, not 'nan'"},
+        {{"--offset", "2.6"}, "--offset takes a number from -2.5 to 2.5, not '2.6'"},
+        {{"--offset"}, "--offset needs a value"},
+        {{"-o", ""}, "--out takes a path, not ''"},
+        {{"-o"}, "--out needs a value"},
+    };
+    for (const auto& [args, text] : wrong) {
+        Tool t;
+        EXPECT_EQ(parse(t, args).error, text) << ::testing::PrintToString(args);
+    }
+    Tool refused;
+    parse(refused, {"--offset", "9"});
+    EXPECT_FALSE(refused.offset.has_value());
 }
 
 TEST(CommandLine, HelpEndsTheParseAndIsMadeFromTheDefinitions)

@@ -391,3 +391,22 @@ TEST(DetectorFace, ABaseReadLongByFloorMultipathStillReachesTheFloor)
     fit.trend_slope = -0.3;
     EXPECT_LT(face_bottom(plate, fit, values), 32.0);
 }
+
+TEST(DetectorFace, LeanComesFromTheSolidPartsAlone)
+{
+    // A far face's inlier band is wide: inside a fork opening the pallet's own inside, low down and
+    // 40 mm behind the face, passes for the face's base and tips the lean back. The openings'
+    // stretches leave it out.
+    std::vector<FacePoint> plate = leaning_plate(0.0, 0.0);
+    for (FacePoint& p : plate) {
+        if (p.x > -450.0f && p.x < -100.0f && p.h < 50.0f) p.y += 40.0f;
+    }
+    const Line line{0.0, 1.0, 1500.0};
+    const FaceFit fit = fit_of(plate, line);
+    double error = NAN;
+    EXPECT_LT(face_lean_deg(plate, fit, error), -2.0);
+    EXPECT_NEAR(face_lean_deg(plate, fit, {{-450.0, -100.0}}, error), 0.0, 1e-6);
+    // A stretch that covers nothing changes nothing.
+    double plain_error = NAN;
+    EXPECT_EQ(face_lean_deg(plate, fit, {{700.0, 900.0}}, error), face_lean_deg(plate, fit, plain_error));
+}

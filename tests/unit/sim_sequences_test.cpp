@@ -77,8 +77,18 @@ TEST(SimSequences, EveryApproachStaysWithinTheVehiclesLimits)
             fastest_turn = std::max(fastest_turn, std::abs(f.vehicle.heading_deg - before.vehicle.heading_deg) * spec.frame_rate);
         }
         EXPECT_LE(fastest_turn, 30.0);
-        const double driving_s = (spec.start_distance_mm - spec.end_distance_mm) / spec.speed_mm_s;
+        // A swing's stop and start each take speed / (1 m/s^2) below full speed and cover half
+        // the way full speed would: the full-speed time is shorter by one such ramp.
+        const double ramp_s = spec.swing_deg != 0.0 ? spec.speed_mm_s / 1000.0 : 0.0;
+        const double driving_s = (spec.start_distance_mm - spec.end_distance_mm) / spec.speed_mm_s - ramp_s;
         EXPECT_NEAR(static_cast<double>(driving_frames), driving_s * spec.frame_rate, 2.0);
+        // No sudden change of speed: 1 m/s^2 at most (1.1 mm per frame squared) along the way.
+        for (std::uint64_t k = 2; k < frames; ++k) {
+            const double x0 = sim::sequence_frame(spec, k - 2).vehicle.x_mm;
+            const double x1 = sim::sequence_frame(spec, k - 1).vehicle.x_mm;
+            const double x2 = sim::sequence_frame(spec, k).vehicle.x_mm;
+            EXPECT_LE(std::abs(x2 - 2.0 * x1 + x0), 1000.0 / (spec.frame_rate * spec.frame_rate) + 1e-6) << k;
+        }
         // Every approach ends square on, on the target's axis, its camera 0.6 m from the face.
         const sim::SequenceFrame last = sim::sequence_frame(spec, frames - 1);
         EXPECT_NEAR(last.vehicle.heading_deg, 0.0, 1e-6);

@@ -48,7 +48,9 @@ DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate,
                                   [&](const Opening& o) { return opening_occluded(depth, fit, f, o); }),
                    openings.end());
     double lean_error = NAN;
-    pose.face_tilt_deg = face_lean_deg(ws.band, fit, lean_error);
+    ws.spans.clear();
+    for (const Opening& o : openings) ws.spans.push_back({o.lo, o.hi});
+    pose.face_tilt_deg = face_lean_deg(ws.band, fit, ws.spans, lean_error);
     top_heights(ws.band, ws.upper, fit, ws.heights);
     const MeasuredFaceParts parts{ws.band, ws.upper, fit, ends, openings, ws.heights, pose.face_tilt_deg, lean_error,
                                   face_bottom(ws.band, fit, ws.values), floor_height};

@@ -40,6 +40,7 @@ struct DetectorWorkspace {
     FaceFit fit;
     FaceRows rows;
     OpeningScratch openings;
+    std::vector<Span> spans;
     std::vector<double> values, heights;
     std::vector<int> bins;
 };

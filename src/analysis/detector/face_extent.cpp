@@ -129,9 +129,20 @@ FaceEnds face_ends(const cv::Mat& depth, const std::vector<FacePoint>& band, con
 
 double face_lean_deg(const std::vector<FacePoint>& band, const FaceFit& fit, double& standard_error_deg)
 {
+    return face_lean_deg(band, fit, {}, standard_error_deg);
+}
+
+double face_lean_deg(const std::vector<FacePoint>& band, const FaceFit& fit, const std::vector<Span>& openings,
+                     double& standard_error_deg)
+{
     // One pass, heights about 75 mm (the middle of the band): the sums stay small.
     double n = 0.0, sh = 0.0, sr = 0.0, shh = 0.0, shr = 0.0, srr = 0.0;
-    for (const std::uint32_t i : fit.inliers) {
+    for (std::size_t k = 0; k < fit.inliers.size(); ++k) {
+        const std::uint32_t i = fit.inliers[k];
+        const double t = fit.along[k];
+        if (std::any_of(openings.begin(), openings.end(), [t](const Span& o) { return t > o.lo && t < o.hi; })) {
+            continue;
+        }
         const double h = band[i].h - 75.0;
         const double r = residual(fit.line, band[i]);
         n += 1.0;

@@ -60,6 +60,17 @@ double side_edge(const std::vector<FacePoint>& band, const FaceFit& fit, double 
 // standard error (from the residuals' spread about the slope) into standard_error_deg.
 double face_lean_deg(const std::vector<FacePoint>& band, const FaceFit& fit, double& standard_error_deg);
 
+// A stretch of places along the face line.
+struct Span {
+    double lo, hi;
+};
+
+// The same from the solid parts alone: inliers whose place lies in none of the spans (the fork
+// openings, where the floor and the pallet's inside pass for the face's base when the band is
+// wide).
+double face_lean_deg(const std::vector<FacePoint>& band, const FaceFit& fit, const std::vector<Span>& openings,
+                     double& standard_error_deg);
+
 // The heights of the points at least 100 mm up within 15 mm of the line (at most its inlier band)
 // between the ends, highest first: what the face's top is read from (the deck boards' front ends
 // included, a load set back 25 mm never).
