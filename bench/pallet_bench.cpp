@@ -3,6 +3,7 @@
 // Before anything is timed, the fast form is checked against the literal one on every frame.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,13 +17,17 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#include <time.h>
 #include <unistd.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "allocation_count.hpp"
 #include "analysis/depth_intake.hpp"
 #include "analysis/detector/detect_pallets.hpp"
+#include "analysis/detector/face_scan.hpp"
+#include "analysis/detector/floor_fit.hpp"
 #include "analysis/fast_analysis.hpp"
 #include "analysis/fast_views.hpp"
 #include "analysis/frame_analysis.hpp"
@@ -34,6 +39,8 @@
 #include "sim/render.hpp"
 #include "sim/scene.hpp"
 #include "sim/scenes.hpp"
+#include "sim/sensor_presets.hpp"
+#include "detector_checks.hpp"
 
 #ifdef PALLET_BENCH_PCL
 #include <pcl/ModelCoefficients.h>
@@ -148,6 +155,223 @@ void check_dock(const FrameKind& frame)
         !((dock.centre_camera - frame.truth.pallets.front().faces.front().centre).norm() <= 10.0)) {
         refuse(frame, "the dock measurement's centre is more than 10 mm off");
     }
+}
+
+// Three pallets side by side at 2.6 m, 150 mm apart.
+cv::Mat three_pallet_frame()
+{
+    sim::Scene scene = sim::pallet_scene(2600.0);
+    scene.sensor.dropout_rate = 0.0;
+    scene.pallets = {sim::PalletPlacement{2600.0, -1350.0, 0.0}, sim::PalletPlacement{2600.0, 0.0, 0.0},
+                     sim::PalletPlacement{2600.0, 1350.0, 0.0}};
+    return sim::render(scene, 106).depth;
+}
+
+// The detector as pallet_scan runs it, its workspace kept from frame to frame: the number of
+// pallets of the nearest's verdict.
+std::size_t detect_and_dock(const cv::Mat& depth, const std::vector<PalletType>& types, DetectorWorkspace& workspace)
+{
+    const Detection detection = detect_pallets(depth, types, DetectorParams{}, workspace);
+    return detection.pallets.size() + static_cast<std::size_t>(dock_of(detection).verdict);
+}
+
+// Allocations per detect_pallets + dock_of call on the same frame, once the workspace has grown;
+// and those of copying its result (the pallets' vectors and names), which any call must make.
+struct AllocationCount {
+    double per_call = 0;
+    double result_copy = 0;
+};
+
+AllocationCount count_allocations(const cv::Mat& depth)
+{
+    const std::vector<PalletType> types = builtin_pallet_types();
+    DetectorWorkspace workspace;
+    for (int k = 0; k < 3; ++k) detect_and_dock(depth, types, workspace);
+    constexpr int calls = 20;
+    const std::uint64_t before = allocation_count();
+    for (int k = 0; k < calls; ++k) benchmark::DoNotOptimize(detect_and_dock(depth, types, workspace));
+    const std::uint64_t after = allocation_count();
+    const Detection detection = detect_pallets(depth, types, DetectorParams{}, workspace);
+    const std::uint64_t copy_before = allocation_count();
+    {
+        const Detection copy = detection;
+        const DockPose dock = dock_of(copy);
+        benchmark::DoNotOptimize(dock.confidence);
+    }
+    return {static_cast<double>(after - before) / calls, static_cast<double>(allocation_count() - copy_before)};
+}
+
+double process_cpu_us()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
+
+// The least CPU time of three calls of body, in microseconds.
+template <typename Body>
+double best_of_three_us(Body body)
+{
+    double best = 1e300;
+    for (int k = 0; k < 3; ++k) {
+        const double begin = process_cpu_us();
+        body();
+        best = std::min(best, process_cpu_us() - begin);
+    }
+    return best;
+}
+
+struct HardFrame {
+    std::string name;
+    cv::Mat depth;
+};
+
+// Frames that are hard on the analysis and the detector: the fuzz targets' generated seeds
+// (scenes with edits, constant regions, holes, extreme values, floors at steep tilts), the
+// recorded test frames, every catalogue scene through its loop with each sensor, and rendered
+// scenes with many pallets, racks and walls, near and far, with the legacy and the tof sensor.
+std::vector<HardFrame> hard_frames()
+{
+    std::vector<HardFrame> frames;
+    int n = 0;
+    for (const std::vector<std::uint8_t>& seed : detector_frame_seeds())
+        frames.push_back({"detector_seed_" + std::to_string(++n), generate_detector_frame(seed.data(), seed.size())});
+    for (const auto& entry : std::filesystem::directory_iterator(PALLET_BENCH_DATA "/scan_frames")) {
+        if (entry.path().extension() != ".png") continue;
+        const sim::DepthPngRead read = sim::read_depth_png(entry.path().string());
+        if (read.error.empty()) frames.push_back({"scan_frames/" + entry.path().filename().string(), read.depth});
+    }
+    for (const std::string& scene : sim::scene_names())
+        for (const char* sensor : {"legacy", "tof"})
+            for (const std::uint64_t frame : {1u, 150u, 300u, 450u})
+                frames.push_back({scene + "/" + sensor + "/" + std::to_string(frame),
+                                  sim::render_scene_frame(scene, frame, sim::sensor_preset(sensor)).depth});
+
+    const auto rack = [](double x, double y) {
+        std::vector<sim::Box> parts;
+        for (const double side : {-1300.0, 1300.0}) {  // two uprights and two beams across
+            sim::Box upright;
+            upright.centre = Eigen::Vector3d(x + side, y, 1500.0);
+            upright.size = Eigen::Vector3d(90.0, 90.0, 3000.0);
+            upright.material = sim::Material::steel_rack;
+            parts.push_back(upright);
+        }
+        for (const double z : {120.0, 1400.0}) {
+            sim::Box beam;
+            beam.centre = Eigen::Vector3d(x, y, z);
+            beam.size = Eigen::Vector3d(2700.0, 50.0, 110.0);
+            beam.material = sim::Material::steel_rack;
+            parts.push_back(beam);
+        }
+        return parts;
+    };
+    std::vector<std::pair<std::string, sim::Scene>> scenes;
+    sim::Scene many = sim::pallet_scene(1500.0);
+    many.pallets = {{900.0, -700.0, 10.0}, {1500.0, 600.0, -20.0}, {2200.0, -1300.0, 35.0},
+                    {2900.0, 1200.0, 0.0}, {3600.0, 0.0, 60.0}, {4500.0, -2000.0, -45.0}};
+    scenes.emplace_back("many_pallets", many);
+    sim::Scene racks = sim::pallet_scene(1800.0);
+    for (const sim::Box& part : rack(0.0, 2300.0)) racks.boxes.push_back(part);
+    for (const sim::Box& part : rack(0.0, 3600.0)) racks.boxes.push_back(part);
+    racks.boxes.push_back(sim::back_wall(4500.0));
+    scenes.emplace_back("racks_and_wall", racks);
+    sim::Scene near = sim::pallet_scene(450.0, 0.0, 15.0);
+    near.boxes.push_back(sim::back_wall(1200.0));
+    scenes.emplace_back("near_pallet_wall", near);
+    sim::Scene far = sim::pallet_scene(5500.0, 300.0, -10.0);
+    far.pallets.push_back({6500.0, -1500.0, 0.0});
+    scenes.emplace_back("far_pallets", far);
+    sim::Scene wall = sim::floor_scene();
+    wall.boxes.push_back(sim::back_wall(700.0));
+    scenes.emplace_back("wall_near", wall);
+    sim::Scene crowded = sim::warehouse_scene();
+    for (const sim::Box& part : rack(800.0, 3000.0)) crowded.boxes.push_back(part);
+    crowded.pallets.push_back({2400.0, 1100.0, -30.0});
+    crowded.pallets.push_back({1100.0, -900.0, 45.0});
+    scenes.emplace_back("warehouse_crowded", crowded);
+    scenes.emplace_back("three_pallets", sim::Scene{});
+    for (const auto& [name, scene] : scenes) {
+        if (name == "three_pallets") {
+            frames.push_back({name, three_pallet_frame()});
+            continue;
+        }
+        frames.push_back({name + "/legacy", sim::render(scene, 107).depth});
+        frames.push_back({name + "/tof", sim::render(sim::with_sensor(scene, sim::sensor_preset("tof")), 107).depth});
+    }
+    return frames;
+}
+
+void print_spread(const char* what, std::vector<std::pair<double, std::string>> times)
+{
+    std::sort(times.begin(), times.end());
+    const auto rank = [&times](double fraction) {  // nearest rank
+        const auto k = static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(times.size())));
+        return times[std::max<std::size_t>(k, 1) - 1].first;
+    };
+    std::printf("%-22s | %8.1f %8.1f %8.1f %6.1f | %s\n", what, rank(0.5), rank(0.99), times.back().first,
+                times.back().first / rank(0.5), times.back().second.c_str());
+}
+
+// pallet_bench --worst-case: the analysis and the detector on every hard frame, each the best of
+// three calls; the median, 99th percentile and maximum over the frames, and the slowest frame.
+int run_worst_case()
+{
+    const std::vector<HardFrame> frames = hard_frames();
+    const std::vector<PalletType> types = builtin_pallet_types();
+    AnalysisWorkspace workspace;
+    DetectorWorkspace detector;
+    std::vector<std::pair<double, std::string>> analysis_us, detector_us;
+    for (const HardFrame& frame : frames) {
+        analysis_us.emplace_back(best_of_three_us([&] { benchmark::DoNotOptimize(analyse_depth(frame.depth, workspace)); }),
+                                 frame.name);
+        detector_us.emplace_back(best_of_three_us([&] { benchmark::DoNotOptimize(detect_and_dock(frame.depth, types, detector)); }),
+                                 frame.name);
+    }
+    std::printf("Worst case over %zu hard frames (process CPU time per frame, microseconds, best of three)\n",
+                frames.size());
+    std::printf("%-22s | %8s %8s %8s %6s | %s\n", "", "median", "p99", "max", "max/med", "slowest frame");
+    print_spread("analysis (fast)", analysis_us);
+    print_spread("detector + dock_of", detector_us);
+    std::sort(detector_us.begin(), detector_us.end());
+    std::printf("\nThe detector's ten slowest frames: its steps (floor fit, candidate scan, the rest: measuring\n"
+                "each candidate and the verdicts), microseconds\n");
+    std::printf("  %8s | %8s %8s %8s | %10s %13s | %s\n", "total", "floor", "scan", "measure", "candidates",
+                "per candidate", "frame");
+    for (std::size_t k = detector_us.size(); k > 0 && k + 10 > detector_us.size(); --k) {
+        const auto& [total, name] = detector_us[k - 1];
+        const HardFrame& frame = *std::find_if(frames.begin(), frames.end(), [&](const HardFrame& h) { return h.name == name; });
+        const DetectorParams params;
+        FloorFrame floor;
+        const double floor_us = best_of_three_us([&] {
+            std::uint64_t random = params.seed;
+            benchmark::DoNotOptimize(fit_floor(frame.depth, params, detector.floor_points, random, floor));
+        });
+        const double scan_us = best_of_three_us(
+            [&] { benchmark::DoNotOptimize(find_candidates(frame.depth, floor, params, detector.scan)); });
+        const std::size_t measured = detect_pallets(frame.depth, types, params, detector).candidates;
+        const double rest = total - floor_us - scan_us;
+        std::printf("  %8.1f | %8.1f %8.1f %8.1f | %10zu %13.1f | %s\n", total, floor_us, scan_us, rest, measured,
+                    measured > 0 ? rest / static_cast<double>(measured) : 0.0, name.c_str());
+    }
+    return 0;
+}
+
+// pallet_bench --profile NAME: the detector on the hard frame of that name, 200 times, for a
+// profiler to watch.
+int run_profile(const std::string& name)
+{
+    const std::vector<HardFrame> frames = hard_frames();
+    const auto frame = std::find_if(frames.begin(), frames.end(), [&](const HardFrame& h) { return h.name == name; });
+    if (frame == frames.end()) {
+        std::fprintf(stderr, "pallet_bench: no hard frame named '%s'\n", name.c_str());
+        return 2;
+    }
+    const std::vector<PalletType> types = builtin_pallet_types();
+    DetectorWorkspace detector;
+    const double begin = process_cpu_us();
+    for (int k = 0; k < 200; ++k) benchmark::DoNotOptimize(detect_and_dock(frame->depth, types, detector));
+    std::printf("%s: %.1f us per frame\n", name.c_str(), (process_cpu_us() - begin) / 200.0);
+    return 0;
 }
 
 // The whole frame without a window or a console clear: views, analysis, report, result view.
@@ -390,13 +614,28 @@ void register_frame(const FrameKind& frame, const std::string& recorded_path)
                 benchmark::DoNotOptimize(recorded_frame(recorded_path, d, *w, *dock));
             });
     }
-    // The dock measurement as a frame loop runs it: its scratch kept from frame to frame.
-    const auto scratch = std::make_shared<DetectorWorkspace>();
-    add(kind + "dock/fast",
-        [=] { benchmark::DoNotOptimize(detect_pallets(depth, builtin_pallet_types(), DetectorParams{}, *scratch)); });
+    // The detector as a frame loop runs it: its workspace kept from frame to frame.
+    add(kind + "dock/fast", [=, types = builtin_pallet_types(), w = std::make_shared<DetectorWorkspace>()] {
+        benchmark::DoNotOptimize(detect_and_dock(depth, types, *w));
+    });
 #ifdef PALLET_BENCH_PCL
     add(kind + "pcl_pipeline/pcl", [=] { benchmark::DoNotOptimize(pcl_pipeline(depth)); });
 #endif
+}
+
+// The detector on three pallets side by side, which it must find before it is timed.
+void register_three_pallets()
+{
+    const cv::Mat depth = three_pallet_frame();
+    const Detection detection = detect_pallets(depth);
+    if (detection.pallets.size() != 3) {
+        std::fprintf(stderr, "pallet_bench: the detector finds %zu of the three pallets side by side; nothing timed\n",
+                     detection.pallets.size());
+        std::exit(1);
+    }
+    add("three_pallets/dock/fast", [=, types = builtin_pallet_types(), w = std::make_shared<DetectorWorkspace>()] {
+        benchmark::DoNotOptimize(detect_and_dock(depth, types, *w));
+    });
 }
 
 // One stand-in camera frame of a catalogue scene, filmed with each sensor (the camera's budget is
@@ -448,7 +687,7 @@ void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::stri
     std::printf("a+b: align and band masks; cont: candidate contours; face: face fill, points and "
                 "plane fit;\nview: depth view and result view; replayed: the headless frame of a "
                 "decoded PNG, as a replay\ndelivers it; views: the share of that frame's CPU that "
-                "the fast views save over the library's;\ndock: the dock measurement.\n");
+                "the fast views save over the library's;\ndock: the pallet detector and dock_of.\n");
     std::printf("\nDecoding a recorded frame (sim/depth_png.*, as pallet_scan and the replay read it; CPU "
                 "time, microseconds)\n");
     std::printf("%-10s | %8s %8s %6s | %9s %9s %7s\n", "frame", "libpng", "libspng", "ratio",
@@ -465,6 +704,16 @@ void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::stri
     std::printf("ratio: libspng's time over libpng's; recorded: decoding, analysis and pallet detector "
                 "of the file;\nsaving: the share of the recorded frame's time that libspng saves over "
                 "libpng (negative: it costs).\n");
+    std::printf("\nThe detector (detect_pallets + dock_of, workspace kept): CPU time per frame, microseconds; "
+                "allocations per call\nonce the workspace has grown, and those of copying its result\n");
+    std::vector<std::pair<std::string, cv::Mat>> detector_frames;
+    for (const FrameKind& frame : frames) detector_frames.emplace_back(frame.name, frame.depth);
+    detector_frames.emplace_back("three_pallets", three_pallet_frame());
+    for (const auto& [name, depth] : detector_frames) {
+        const AllocationCount count = count_allocations(depth);
+        std::printf("%-14s | %8.1f us | %6.1f allocations per call | %4.0f for its result\n", name.c_str(),
+                    time(name + "/dock/fast"), count.per_call, count.result_copy);
+    }
 #ifndef PALLET_BENCH_PCL
     std::printf("The point cloud library (Debian's libpcl-dev) was not found when pallet_bench was "
                 "built: its pipeline is not timed.\n");
@@ -475,6 +724,8 @@ void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::stri
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "--worst-case") return run_worst_case();
+    if (argc == 3 && std::string(argv[1]) == "--profile") return run_profile(argv[2]);
     const std::vector<FrameKind> frames = frame_kinds();
     for (const FrameKind& frame : frames) check_fast_equals_literal(frame);
     std::printf("fast == literal on every frame: masks, contours, outcome, report, views\n");
@@ -487,6 +738,7 @@ int main(int argc, char** argv)
     }
     std::printf("decoders: libpng and libspng give every recorded frame's pixels\n");
     for (std::size_t k = 0; k < frames.size(); ++k) register_frame(frames[k], recorded_paths[k]);
+    register_three_pallets();
     register_rendering();
 
     benchmark::Initialize(&argc, argv);

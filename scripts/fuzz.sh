@@ -7,7 +7,7 @@
 # tests/fuzz/regressions/TARGET/.
 #
 #   bash scripts/fuzz.sh [SECONDS] [TARGET...]
-#   TARGET: frames png sdk_settings band_mask contours face_points (default: all)
+#   TARGET: frames png sdk_settings band_mask contours face_points detector (default: all)
 #
 # FUZZ_BUILD=DIR runs the targets of another build folder instead, e.g. one made with
 # -DPALLET_FUZZ=ON alone (no sanitizers), where fuzz_frames runs about four times as fast.
@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(frames png sdk_settings band_mask contours face_points)
+[ ${#targets[@]} -gt 0 ] || targets=(frames png sdk_settings band_mask contours face_points detector)
 build=${FUZZ_BUILD:-build-asan}
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \

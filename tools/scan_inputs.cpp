@@ -45,15 +45,21 @@ std::vector<InputFile> list_input_files(const std::vector<std::string>& inputs)
     return files;
 }
 
-std::string write_png(const std::string& path, const cv::Mat& image)
+std::string encode_png(const cv::Mat& image, std::vector<unsigned char>& bytes)
 {
-    std::vector<unsigned char> bytes;
     try {
         if (!cv::imencode(".png", image, bytes)) return "cannot encode the PNG";
     } catch (const cv::Exception& e) {
         return std::string("cannot encode the PNG: ") + e.what();
     }
-    return write_whole_file(path, bytes);
+    return {};
+}
+
+std::string write_png(const std::string& path, const cv::Mat& image)
+{
+    std::vector<unsigned char> bytes;
+    const std::string error = encode_png(image, bytes);
+    return error.empty() ? write_whole_file(path, bytes) : error;
 }
 
 std::string write_depth_png(const std::string& path, const cv::Mat& depth)

@@ -25,6 +25,9 @@ std::vector<InputFile> list_input_files(const std::vector<std::string>& inputs);
 // write_png, it leaves no partial file behind.
 std::string write_depth_png(const std::string& path, const cv::Mat& depth);
 
+// Encodes any image as a PNG into bytes; returns the error text, empty on success.
+std::string encode_png(const cv::Mat& image, std::vector<unsigned char>& bytes);
+
 // Writes any image as a PNG; returns the error text, empty on success.
 std::string write_png(const std::string& path, const cv::Mat& image);
 

@@ -22,6 +22,10 @@ void define_scan_options(CLI::App& app, ScanOptions& options)
                  "Ctrl-C");
     add_count_option(app, "--frames", "N", "stop after N frames (of the camera, or the first N inputs)",
                      options.frame_limit, 1, std::numeric_limits<std::uint64_t>::max());
+    add_count_option(app, "--jobs", "N",
+                     "analyse input files on N threads (default one per core); records\n"
+                     "are written in input order all the same",
+                     options.jobs, 1, 256);
     add_choice_option<OutputFormat>(app, "--format",
                                     "jsonl (default): one JSON object per frame and line;\n"
                                     "console: the bytes pallet_detector writes for each frame",

@@ -19,6 +19,7 @@ struct ScanOptions {
     std::string record_dir;           // empty: no recording
     std::string pallet_types_path;    // empty: the built-in pallet types only
     bool explain = false;             // the detector's rejected candidates in each record
+    int jobs = 0;                     // threads that analyse input files; 0: one per core
     std::string mount_path;           // empty: no vehicle frame
     bool track = false;               // --track; the camera tracks always
 };

@@ -79,6 +79,11 @@ kept=$(lines "$work/limited.jsonl")
 check "size limit: one line" one_problem "cannot write the output (File too large); stopping after $kept whole record"
 check "size limit: some whole records, not all" [ "$kept" -ge 1 -a "$kept" -lt 8 ]
 check "size limit: records whole" whole_records "$work/limited.jsonl"
+(ulimit -f 4 && exec timeout -k 2 10 "$scan" --jobs 2 --output "$work/limited2.jsonl" "${eight[@]}") 2> "$work/err"
+check "size limit, --jobs 2: status 1" [ "$?" = 1 ]
+kept=$(lines "$work/limited2.jsonl")
+check "size limit, --jobs 2: one line" one_problem "cannot write the output (File too large); stopping after $kept whole record"
+check "size limit, --jobs 2: records whole" whole_records "$work/limited2.jsonl"
 (ulimit -f 4 && exec timeout -k 2 10 "$scan" --format console --output "$work/limited.txt" \
    "${eight[@]}" "${eight[@]}") 2> "$work/err"
 check "size limit, console: status 1" [ "$?" = 1 ]
@@ -116,6 +121,12 @@ rm "$small/page"
 echo $? > "$work/tmpfs/status8"
 cp "$small/out.jsonl" "$work/tmpfs/out8.jsonl"
 cp -r "$small/rec" "$work/tmpfs/rec8"
+rm -rf "$small/rec" "$small/out.jsonl"
+"$scan" --jobs 2 --record "$small/rec" --output "$small/out.jsonl" "$frame" "$frame" "$frame" \
+  "$frame" "$frame" "$frame" "$frame" "$frame" 2> "$work/tmpfs/err8j"
+echo $? > "$work/tmpfs/status8j"
+cp "$small/out.jsonl" "$work/tmpfs/out8j.jsonl"
+cp -r "$small/rec" "$work/tmpfs/rec8j"
 FULL
 unshare --mount --propagation private timeout -k 2 30 \
   bash "$work/full_disk.sh" "$scan" "$work" "$frame" "$work/noisy/frame_000001.png" 2> /dev/null
@@ -133,45 +144,67 @@ if [ "$?" = 0 ]; then
   check "tmpfs, full: some whole records, not all" [ "$kept" -ge 1 -a "$kept" -lt 8 ]
   check "tmpfs, full: records whole" whole_records "$work/tmpfs/out8.jsonl"
   check "tmpfs, full: no cut-off frame" whole_pngs "$work/tmpfs/rec8"
+  check "tmpfs, full, --jobs 2: status 1" [ "$(cat "$work/tmpfs/status8j")" = 1 ]
+  kept=$(lines "$work/tmpfs/out8j.jsonl")
+  check "tmpfs, full, --jobs 2: the output failure said once" \
+    [ "$(grep -c "cannot write the output (No space left on device); stopping after $kept whole record" "$work/tmpfs/err8j")" = 1 ]
+  check "tmpfs, full, --jobs 2: some whole records, not all" [ "$kept" -ge 1 -a "$kept" -lt 8 ]
+  check "tmpfs, full, --jobs 2: records whole" whole_records "$work/tmpfs/out8j.jsonl"
+  check "tmpfs, full, --jobs 2: no cut-off frame" whole_pngs "$work/tmpfs/rec8j"
 else
   echo "note: no tmpfs could be mounted here; the full disk was tested through the file size limit only" >&2
 fi
 
-# --- Ctrl-C in a long run: status 130, every record whole --------------------------------------
+# --- Ctrl-C in a long run: status 130, every record whole, in order ---------------------------
 mkdir "$work/many"
 for i in $(seq -w 0 999); do ln "$frame" "$work/many/f_$i.png" 2> /dev/null || cp "$frame" "$work/many/f_$i.png"; done
-"$scan" --output "$work/long.jsonl" "$work/many" 2> "$work/err" &
-pid=$!
-for _ in $(seq 100); do [ "$(lines "$work/long.jsonl" 2> /dev/null || echo 0)" -ge 20 ] && break; sleep 0.05; done
-kill -INT "$pid"
-status=0
-timeout 10 tail --pid="$pid" -f /dev/null || status=timeout
-wait "$pid" || status=$?
-check "Ctrl-C: status 130" [ "$status" = 130 ]
-check "Ctrl-C: records whole" whole_records "$work/long.jsonl"
-check "Ctrl-C: the run was cut short" [ "$(lines "$work/long.jsonl")" -lt 1000 ]
-check "Ctrl-C: the summary still comes" grep -q "frames analysed" "$work/err"
-check "Ctrl-C: nothing else said" [ "$(problem_lines "$work/err" | wc -l)" = 0 ]
+# The records' indices are 1, 2, 3, ... with no gap.
+in_order() {
+  python3 -c '
+import json, sys
+indices = [json.loads(line)["index"] for line in open(sys.argv[1])]
+sys.exit(indices != list(range(1, len(indices) + 1)))
+' "$1"
+}
+for jobs in 1 2; do
+  rm -f "$work/long.jsonl"
+  "$scan" --jobs "$jobs" --output "$work/long.jsonl" "$work/many" 2> "$work/err" &
+  pid=$!
+  for _ in $(seq 100); do [ "$(lines "$work/long.jsonl" 2> /dev/null || echo 0)" -ge 20 ] && break; sleep 0.05; done
+  kill -INT "$pid"
+  status=0
+  timeout 10 tail --pid="$pid" -f /dev/null || status=timeout
+  wait "$pid" || status=$?
+  check "Ctrl-C, --jobs $jobs: status 130" [ "$status" = 130 ]
+  check "Ctrl-C, --jobs $jobs: records whole" whole_records "$work/long.jsonl"
+  check "Ctrl-C, --jobs $jobs: the run was cut short" [ "$(lines "$work/long.jsonl")" -lt 1000 ]
+  check "Ctrl-C, --jobs $jobs: the summary still comes" grep -q "frames analysed" "$work/err"
+  check "Ctrl-C, --jobs $jobs: nothing else said" [ "$(problem_lines "$work/err" | wc -l)" = 0 ]
+  check "Ctrl-C, --jobs $jobs: records in input order" in_order "$work/long.jsonl"
+done
 
 # --- SIGTERM while the reader does not read: the blocked write gives way -----------------------
 mkfifo "$work/pipe"
-exec 3<> "$work/pipe"  # holds the pipe open without reading it
-"$scan" "$work/many" > "$work/pipe" 2> "$work/err" &
-pid=$!
-sleep 1.5  # the pipe holds about 90 records: long enough for it to fill
-check "stalled reader: the run waits on it" kill -0 "$pid"
-kill -TERM "$pid"
-status=0
-timeout 5 tail --pid="$pid" -f /dev/null || status=timeout
-[ "$status" = timeout ] && kill -KILL "$pid"
-wait "$pid" || status=$?
-exec 4< "$work/pipe"
-exec 3>&-
-timeout 5 cat <&4 > "$work/stalled.jsonl"
-exec 4<&-
-check "stalled reader: SIGTERM ends the run with 130" [ "$status" = 130 ]
-check "stalled reader: the pipe holds whole records" whole_records "$work/stalled.jsonl"
-check "stalled reader: and some" [ "$(lines "$work/stalled.jsonl")" -gt 10 ]
+for jobs in 1 2; do
+  exec 3<> "$work/pipe"  # holds the pipe open without reading it
+  "$scan" --jobs "$jobs" "$work/many" > "$work/pipe" 2> "$work/err" &
+  pid=$!
+  sleep 1.5  # the pipe holds about 90 records: long enough for it to fill
+  check "stalled reader, --jobs $jobs: the run waits on it" kill -0 "$pid"
+  kill -TERM "$pid"
+  status=0
+  timeout 5 tail --pid="$pid" -f /dev/null || status=timeout
+  [ "$status" = timeout ] && kill -KILL "$pid"
+  wait "$pid" || status=$?
+  exec 4< "$work/pipe"
+  exec 3>&-
+  timeout 5 cat <&4 > "$work/stalled.jsonl"
+  exec 4<&-
+  check "stalled reader, --jobs $jobs: SIGTERM ends the run with 130" [ "$status" = 130 ]
+  check "stalled reader, --jobs $jobs: the pipe holds whole records" whole_records "$work/stalled.jsonl"
+  check "stalled reader, --jobs $jobs: and some" [ "$(lines "$work/stalled.jsonl")" -gt 10 ]
+  check "stalled reader, --jobs $jobs: in input order" in_order "$work/stalled.jsonl"
+done
 
 # --- SIGTERM while --output is a named pipe that nobody opens ----------------------------------
 mkfifo "$work/unread"

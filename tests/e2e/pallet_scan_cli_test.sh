@@ -29,6 +29,12 @@ check "usage error is explained" grep -qx "pallet_scan: --format takes jsonl or 
 check "record onto a file" [ "$(status_of "$scan" --record "$work/a_file" "$frames")" = 2 ]
 check "views below a file" [ "$(status_of "$scan" --save-views "$work/a_file/v" "$frames")" = 2 ]
 check "output in a missing folder" [ "$(status_of "$scan" --output "$work/no/such/out" "$frames")" = 2 ]
+for jobs in 0 -1 two; do
+  check "--jobs $jobs: status 2" [ "$(status_of "$scan" --jobs "$jobs" "$frames")" = 2 ]
+  check "--jobs $jobs: the usage wording" \
+    cmp -s "$work/err" <(printf "pallet_scan: --jobs takes a whole number from 1 to 256, not '%s'\nTry 'pallet_scan --help'.\n" "$jobs")
+  check "--jobs $jobs: nothing analysed" [ ! -s "$work/out" ]
+done
 check "views and recording in one folder" \
   [ "$(status_of "$scan" --record "$work/same" --save-views "$work/./same/" "$frames")" = 2 ]
 check "help" [ "$(status_of "$scan" --help)" = 0 ]
@@ -94,6 +100,37 @@ check "nothing on stdout with --output" [ ! -s "$work/out" ]
 check "two records in the file" [ "$(lines "$work/records.jsonl")" = 2 ]
 check "view named after its input" [ -s "$work/new/views/01_pallet_1500.png" ]
 check "a repeated name does not overwrite" [ -s "$work/new/views/01_pallet_1500_frame_000002.png" ]
+
+# --- several workers: the same records, files and lines as one -------------------------------
+# Repeated and bad inputs among good ones, so that names clash and skips interleave; only the
+# timing fields may differ.
+without_times() {
+  python3 -c '
+import json, sys
+def strip(value):
+    if isinstance(value, dict):
+        return {k: strip(v) for k, v in value.items() if k not in ("analysis_ms", "measure_ms")}
+    if isinstance(value, list):
+        return [strip(v) for v in value]
+    return value
+for line in open(sys.argv[1], encoding="utf-8"):
+    print(json.dumps(strip(json.loads(line))))
+' "$1"
+}
+mixed=("$frames" "$work/text.png" "$frames/02_pallet_turned.png" "$work/missing.png" "$frames")
+for jobs in 1 3; do
+  status=$(status_of "$scan" --jobs "$jobs" --save-views "$work/views_$jobs" --record "$work/rec_$jobs" "${mixed[@]}")
+  check "--jobs $jobs: status 1 for the bad inputs" [ "$status" = 1 ]
+  without_times "$work/out" > "$work/records_$jobs"
+  problem_lines "$work/err" > "$work/problems_$jobs"
+  "$scan" --jobs "$jobs" --format console "${mixed[@]}" > "$work/console_$jobs" 2> /dev/null
+done
+check "--jobs 3: every record" [ "$(lines "$work/records_3")" = 15 ]
+check "--jobs 3: the records of --jobs 1 but for the times" cmp -s "$work/records_1" "$work/records_3"
+check "--jobs 3: the console bytes of --jobs 1" cmp -s "$work/console_1" "$work/console_3"
+check "--jobs 3: the same lines on standard error, in order" cmp -s "$work/problems_1" "$work/problems_3"
+check "--jobs 3: the same views, named alike" diff -r "$work/views_1" "$work/views_3"
+check "--jobs 3: the same recorded frames" diff -r "$work/rec_1" "$work/rec_3"
 
 # --- camera: faults reported once per kind, --record, replay of the recording -----------------
 status=$(KV3_SOURCE="replay-once:$frames" KV3_FAULTS="nodepth@2,badsize@3,nodepth@4,badsize@5" \

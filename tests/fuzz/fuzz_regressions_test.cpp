@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
+#include "detector_checks.hpp"
 #include "form_checks.hpp"
 #include "frame_generator.hpp"
 #include "png_checks.hpp"
@@ -113,6 +114,55 @@ TEST(FuzzRegressions, StageFindings)
         ++kept;
     }
     if (kept == 0) GTEST_SKIP() << "no stage finding kept";
+}
+
+TEST(FuzzRegressions, DetectorOnTheGeneratorSeeds)
+{
+    // Workspace kept from seed to seed, as the target keeps it.
+    const std::vector<PalletType> types = builtin_pallet_types();
+    DetectorWorkspace workspace;
+    int with_pallets = 0;
+    Detection found;
+    for (const std::vector<std::uint8_t>& seed : detector_frame_seeds()) {
+        const Detection detection =
+            detect_pallets(generate_detector_frame(seed.data(), seed.size()), types, DetectorParams{}, workspace);
+        EXPECT_EQ(detection_problem(detection), "") << ::testing::PrintToString(seed);
+        if (!detection.pallets.empty() && found.pallets.empty()) found = detection;
+        with_pallets += !detection.pallets.empty();
+    }
+    EXPECT_GE(with_pallets, 5) << "seeds whose pallets the checks read";
+    for (const fs::path& file : inputs_of("detector")) {
+        const std::vector<std::uint8_t> bytes = bytes_of(file);
+        EXPECT_EQ(detection_problem(detect_pallets(generate_detector_frame(bytes.data(), bytes.size()), types,
+                                                   DetectorParams{}, workspace)),
+                  "")
+            << file.filename();
+    }
+
+    // The checks see what they are there for.
+    ASSERT_FALSE(found.pallets.empty());
+    const auto problem_with = [&found](auto spoil) {
+        Detection spoilt = found;
+        spoil(spoilt.pallets.front());
+        return detection_problem(spoilt);
+    };
+    EXPECT_NE(problem_with([](DockPose& p) { p.yaw_deg = INFINITY; }).find("yaw_deg"), std::string::npos);
+    EXPECT_NE(problem_with([](DockPose& p) { p.centre_floor.x() = NAN; }).find("centre"), std::string::npos);
+    EXPECT_NE(problem_with([](DockPose& p) { p.left_edge_camera.y() = NAN; }).find("left_edge"), std::string::npos);
+    EXPECT_NE(problem_with([](DockPose& p) {
+                  p.right_edge_camera.setConstant(NAN);
+                  p.right_edge_floor.setConstant(NAN);
+                  p.width_mm = 1200.0;
+              }).find("width_mm"),
+              std::string::npos);  // an end not measured, and a width all the same
+    EXPECT_NE(problem_with([](DockPose& p) { p.floor.residual_mm = NAN; }).find("floor.residual_mm"),
+              std::string::npos);
+    EXPECT_NE(problem_with([](DockPose& p) { p.confidence = 0.0; }).find("confidence"), std::string::npos);
+    EXPECT_NE(problem_with([](DockPose& p) { p.pockets.push_back(DockPocket{}); }).find("pocket"),
+              std::string::npos);
+    Detection empty;
+    empty.reason = DockReason::none;  // no pallet and no reason: no verdict
+    EXPECT_NE(detection_problem(empty).find("dock_of"), std::string::npos);
 }
 
 TEST(FuzzRegressions, PngFindings)

@@ -4,7 +4,8 @@
 // 65535 x 65535), OUT_DIR/sdk_settings (source and fault values), and for the stage targets
 // OUT_DIR/band_mask (floors, catalogue frames and edits), OUT_DIR/contours (shapes, catalogue
 // masks and the combined band mask of every 640 x 480 frame of DATA_DIR) and OUT_DIR/face_points
-// (the same masks as face inputs, and polygon selections).
+// (the same masks as face inputs, and polygon selections), and OUT_DIR/detector (the frames
+// target's seeds, the band mask target's and floors at steep tilts and rolls).
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 
 #include "analysis/ground_alignment.hpp"
 #include "analysis/range_masks.hpp"
+#include "detector_checks.hpp"
 #include "frame_generator.hpp"
 #include "stage_inputs.hpp"
 
@@ -71,7 +73,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const fs::path data = argv[1], out = argv[2];
-    for (const char* target : {"frames", "png", "sdk_settings", "band_mask", "contours", "face_points"})
+    for (const char* target : {"frames", "png", "sdk_settings", "band_mask", "contours", "face_points", "detector"})
         fs::create_directories(out / target);
 
     int n = 0;
@@ -119,6 +121,7 @@ int main(int argc, char** argv)
             write_file(out / target / ("seed_" + std::to_string(++k)), seed);
     };
     write_seeds("band_mask", band_frame_seeds());
+    write_seeds("detector", detector_frame_seeds());
     std::vector<std::vector<std::uint8_t>> masks = band_mask_seeds(), faces = face_input_seeds();
     for (const std::vector<std::uint8_t>& mask : recorded_masks) {
         masks.push_back(mask);

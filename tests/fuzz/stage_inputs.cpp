@@ -51,28 +51,6 @@ int catalogue_index(ByteReader& in)
     return in.index(static_cast<int>(catalogue_frames().size()));
 }
 
-// The floor seen from a camera height_mm above it, pitched up and rolled: the depth along each
-// pixel's ray to the plane up . p = -height, whole mm; rays that miss it, or meet it beyond
-// 8 m, get `beyond`.
-cv::Mat floor_plane(double height_mm, double pitch_deg, double roll_deg, std::uint16_t beyond)
-{
-    const double rad = std::acos(-1.0) / 180.0;
-    const double up_x = -std::sin(roll_deg * rad) * std::cos(pitch_deg * rad);
-    const double up_y = -std::cos(roll_deg * rad) * std::cos(pitch_deg * rad);
-    const double up_z = std::sin(pitch_deg * rad);
-    cv::Mat depth(480, 640, CV_16UC1);
-    for (int v = 0; v < 480; ++v) {
-        const double b = up_y * (v - camera_model.cy) / camera_model.fy + up_z;
-        std::uint16_t* row = depth.ptr<std::uint16_t>(v);
-        for (int u = 0; u < 640; ++u) {
-            const double along = up_x * (u - camera_model.cx) / camera_model.fx + b;
-            const double d = along < 0.0 ? -height_mm / along : 1e9;
-            row[u] = d <= 8000.0 ? static_cast<std::uint16_t>(std::lround(d)) : beyond;
-        }
-    }
-    return depth;
-}
-
 cv::Point point_in_image(ByteReader& in)
 {
     return {in.word() % 640, in.word() % 480};
@@ -209,6 +187,25 @@ void put_word(Bytes& bytes, std::size_t value)
 }
 
 }  // namespace
+
+cv::Mat floor_plane(double height_mm, double pitch_deg, double roll_deg, std::uint16_t beyond)
+{
+    const double rad = std::acos(-1.0) / 180.0;
+    const double up_x = -std::sin(roll_deg * rad) * std::cos(pitch_deg * rad);
+    const double up_y = -std::cos(roll_deg * rad) * std::cos(pitch_deg * rad);
+    const double up_z = std::sin(pitch_deg * rad);
+    cv::Mat depth(480, 640, CV_16UC1);
+    for (int v = 0; v < 480; ++v) {
+        const double b = up_y * (v - camera_model.cy) / camera_model.fy + up_z;
+        std::uint16_t* row = depth.ptr<std::uint16_t>(v);
+        for (int u = 0; u < 640; ++u) {
+            const double along = up_x * (u - camera_model.cx) / camera_model.fx + b;
+            const double d = along < 0.0 ? -height_mm / along : 1e9;
+            row[u] = d <= 8000.0 ? static_cast<std::uint16_t>(std::lround(d)) : beyond;
+        }
+    }
+    return depth;
+}
 
 cv::Mat generate_band_frame(const std::uint8_t* data, std::size_t size)
 {

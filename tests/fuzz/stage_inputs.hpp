@@ -11,6 +11,11 @@
 
 #include "analysis/range_masks.hpp"
 
+// The floor seen from a camera height_mm above it, pitched up and rolled: the depth along each
+// pixel's ray to the plane up . p = -height, whole mm; rays that miss it, or meet it beyond
+// 8 m, get `beyond`.
+cv::Mat floor_plane(double height_mm, double pitch_deg, double roll_deg, std::uint16_t beyond);
+
 // A depth frame (480 x 640 CV_16UC1) for the band mask stage: one depth everywhere, a floor plane
 // seen from a mount that the bytes choose, or a catalogue frame; then the frame generator's edits.
 // The same bytes give the same frame; every byte string gives one.

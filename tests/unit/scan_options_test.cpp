@@ -10,16 +10,19 @@ TEST(ScanOptions, DefaultsAndEveryOption)
     EXPECT_EQ(plain.options.frame_limit, 0u);
     EXPECT_FALSE(plain.options.camera);
     EXPECT_EQ(plain.options.output_path, "");
+    EXPECT_EQ(plain.options.jobs, 0);  // one worker per core
 
     const Parsed<ScanOptions> all = parse_scan_options({"--format", "console", "a.png", "--frames=12",
                                                         "--output", "out.txt", "--save-views=views",
-                                                        "--record", "rec", "-", "--", "--odd-name.png"});
+                                                        "--record", "rec", "--jobs", "3", "-", "--",
+                                                        "--odd-name.png"});
     ASSERT_EQ(all.result.error, "");
     EXPECT_EQ(all.options.format, OutputFormat::console);
     EXPECT_EQ(all.options.frame_limit, 12u);
     EXPECT_EQ(all.options.output_path, "out.txt");
     EXPECT_EQ(all.options.views_dir, "views");
     EXPECT_EQ(all.options.record_dir, "rec");
+    EXPECT_EQ(all.options.jobs, 3);
     EXPECT_EQ(all.options.inputs, (std::vector<std::string>{"a.png", "-", "--odd-name.png"}));
 
     const Parsed<ScanOptions> camera = parse_scan_options({"--camera", "--frames", "3", "--frames=4"});
@@ -43,6 +46,11 @@ TEST(ScanOptions, UsageErrorsInOneWording)
         {{"--frames", "2x", "a.png"}, "--frames takes a whole number from 1, not '2x'"},
         {{"--frames", "99999999999999999999999", "a.png"},
          "--frames takes a whole number from 1, not '99999999999999999999999'"},
+        {{"--jobs", "0", "a.png"}, "--jobs takes a whole number from 1 to 256, not '0'"},
+        {{"--jobs=-2", "a.png"}, "--jobs takes a whole number from 1 to 256, not '-2'"},
+        {{"--jobs", "two", "a.png"}, "--jobs takes a whole number from 1 to 256, not 'two'"},
+        {{"--jobs", "257", "a.png"}, "--jobs takes a whole number from 1 to 256, not '257'"},
+        {{"a.png", "--jobs"}, "--jobs needs a value"},
         {{"a.png", "--output"}, "--output needs a value"},
         {{"--record=", "a.png"}, "--record needs a value"},
         {{"--verbose=2", "a.png"}, "unknown option '--verbose'"},
@@ -60,7 +68,7 @@ TEST(ScanOptions, HelpListsEveryOption)
     const std::string help = scan_usage();
     EXPECT_NE(help.find("\nUsage: pallet_scan [OPTIONS] [INPUT...]\n"), std::string::npos) << help;
     for (const char* option : {"--camera", "--frames N", "--format jsonl|console", "--output FILE",
-                               "--save-views DIR", "--record DIR", "--help", "INPUT", "Exit status"}) {
+                               "--save-views DIR", "--record DIR", "--jobs N", "--help", "INPUT", "Exit status"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
 }
