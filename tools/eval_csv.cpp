@@ -149,10 +149,5 @@ std::vector<CsvColumn> empty_scene_columns()
 
 void write_csv(std::ostream& out, const std::vector<CsvColumn>& columns, const std::vector<SceneResult>& results)
 {
-    for (std::size_t k = 0; k < columns.size(); ++k) out << (k == 0 ? "" : ",") << columns[k].name;
-    out << '\n';
-    for (std::size_t row = 0; row < results.size(); ++row) {
-        for (std::size_t k = 0; k < columns.size(); ++k) out << (k == 0 ? "" : ",") << columns[k].value(row, results[row]);
-        out << '\n';
-    }
+    write_table_csv(out, columns, results);
 }

@@ -2,7 +2,9 @@
 
 #include <limits>
 
+#include "sim/sensor_presets.hpp"
 #include "tools/cli.hpp"
+#include "tools/pallet_types_option.hpp"
 
 namespace {
 
@@ -49,6 +51,19 @@ void define_eval_options(CLI::App& app, EvalOptions& options)
                      "runs of each approach sequence, each with its own seed (default " +
                          std::to_string(options.sequence_seeds) + ")",
                      options.sequence_seeds, 1, 1000);
+    add_value_option(app, "--sensor", "NAME",
+                     "film the detector scenes with this sensor alone: legacy, ideal,\ntof or tof:EFFECT "
+                     "(default ideal and tof side by side)",
+                     [&options](const std::string& text) -> std::string {
+                         if (!sim::find_sensor_preset(text)) return "one of " + sim::sensor_preset_list();
+                         options.sensor = text;
+                         return {};
+                     });
+    add_count_option(app, "--detector-scenes", "N",
+                     "scenes of the detector set per sensor (default " + std::to_string(default_detector_scenes) +
+                         " with the\ndefault sweep, else 0; 0: none)",
+                     options.detector_scenes, 0, 100000);
+    add_pallet_types_option(app, options.pallet_types_path);
     add_path_option(app, "--out", "DIR", "output folder, made when missing (default " + options.out_dir + ")",
                     options.out_dir);
 }
@@ -57,7 +72,9 @@ const char* const description =
     "Renders pallet scenes with known ground truth, runs the analysis and the dock measurement\n"
     "on each and writes scenes.csv, empty_scenes.csv, summary.md and plots (when gnuplot is\n"
     "installed) to the output folder. Axes take V, V1,V2,... or LO:HI:STEP; the sweep is every\n"
-    "combination of them.";
+    "combination of them. Then the pallet detector's scene set (many pallet models, loads,\n"
+    "backdrops, rows, cut-off faces, scenes without a pallet) is filmed with each sensor and\n"
+    "written to detector_pairs.csv and detector_summary.md.";
 
 }  // namespace
 

@@ -19,7 +19,13 @@ struct EvalOptions {
     std::string out_dir = "eval_out";
     SequenceRuns sequences = SequenceRuns::on;
     int sequence_seeds = 3;     // runs of each approach sequence, each with its own seed
+    std::string sensor;             // the detector scenes' one sensor; empty: ideal and tof side by side
+    int detector_scenes = -1;       // per sensor; -1: default_detector_scenes with the default sweep, else none
+    std::string pallet_types_path;  // empty: the built-in pallet types only
 };
+
+// The detector scenes per sensor of a default run.
+constexpr int default_detector_scenes = 2000;
 
 // The options of the arguments after the program name (tools/cli.hpp), or the usage error.
 Parsed<EvalOptions> parse_eval_options(const std::vector<std::string>& args);

@@ -33,20 +33,17 @@ std::vector<std::string> names_of(const std::vector<DataColumn<Bin>>& columns)
     return names;
 }
 
-// "# name name ...", then one line per bin.
+// The data file of the bins, through write_plot_rows.
 template <typename Bin>
 void write_plot_data(const std::string& path, const std::vector<DataColumn<Bin>>& columns,
                      const std::vector<Bin>& bins)
 {
-    std::ofstream out(path);
-    out << '#';
-    for (const DataColumn<Bin>& column : columns) out << ' ' << column.name;
-    out << '\n';
+    std::vector<std::vector<std::string>> rows;
     for (const Bin& bin : bins) {
-        for (std::size_t k = 0; k < columns.size(); ++k) out << (k == 0 ? "" : " ") << columns[k].value(bin);
-        out << '\n';
+        rows.emplace_back();
+        for (const DataColumn<Bin>& column : columns) rows.back().push_back(column.value(bin));
     }
-    if (!out) throw std::runtime_error("cannot write " + path);
+    write_plot_rows(path, names_of(columns), rows);
 }
 
 std::string share(std::size_t part, std::size_t whole)
@@ -304,14 +301,34 @@ bool write_plots(const std::string& dir, const std::vector<SceneResult>& results
     }
     write_plot_data(dir + "/dock_by_confidence.dat", confidence_columns(), confidence_bins(results));
 
-    std::ofstream script(dir + "/plots.gp");
+    return draw_plots(dir, "plots.gp", sweep_plots(), reason);
+}
+
+void write_plot_rows(const std::string& path, const std::vector<std::string>& names,
+                     const std::vector<std::vector<std::string>>& rows)
+{
+    std::ofstream out(path);
+    out << '#';
+    for (const std::string& name : names) out << ' ' << name;
+    out << '\n';
+    for (const std::vector<std::string>& row : rows) {
+        for (std::size_t k = 0; k < row.size(); ++k) out << (k == 0 ? "" : " ") << row[k];
+        out << '\n';
+    }
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool draw_plots(const std::string& dir, const std::string& script_name, const std::vector<Plot>& plots,
+                std::string& reason)
+{
+    std::ofstream script(dir + "/" + script_name);
     script << "set terminal pngcairo size 900,700 font 'sans,10'\n"
            << "set datafile missing 'NaN'\n"
            << "set grid\n"
            << "set key outside right\n";
-    for (const Plot& plot : sweep_plots()) script << plot_script(plot);
+    for (const Plot& plot : plots) script << plot_script(plot);
     script.close();
-    if (!script) throw std::runtime_error("cannot write " + dir + "/plots.gp");
-    for (const std::string& name : plot_names()) std::remove((dir + "/" + name).c_str());
-    return run_gnuplot(dir, "plots.gp", reason);
+    if (!script) throw std::runtime_error("cannot write " + dir + "/" + script_name);
+    for (const Plot& plot : plots) std::remove((dir + "/" + plot.png).c_str());
+    return run_gnuplot(dir, script_name, reason);
 }

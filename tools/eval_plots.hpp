@@ -51,6 +51,17 @@ bool gnuplot_available();
 // reason when it cannot be started or fails.
 bool run_gnuplot(const std::string& dir, const std::string& script, std::string& reason);
 
+// A plot data file: "# name name ...", then one line of fields per row. Throws
+// std::runtime_error when it cannot be written.
+void write_plot_rows(const std::string& path, const std::vector<std::string>& names,
+                     const std::vector<std::vector<std::string>>& rows);
+
+// Writes the script of the plots (their data already in dir) and runs gnuplot on it there (its
+// output goes to gnuplot.log); the plots' old PNG files are removed first. False with the reason
+// when gnuplot fails; throws std::runtime_error when the script cannot be written.
+bool draw_plots(const std::string& dir, const std::string& script_name, const std::vector<Plot>& plots,
+                std::string& reason);
+
 // Writes the plot data and plots.gp into dir and runs gnuplot there (its output goes to
 // gnuplot.log). False with the reason when gnuplot is missing or fails; throws
 // std::runtime_error when a file cannot be written.

@@ -13,9 +13,6 @@
 #include "tools/eval_plots.hpp"
 #include "tools/eval_tables.hpp"
 
-namespace {
-
-// Writes path through `write`; throws when the file cannot be written whole.
 void write_file(const std::string& path, const std::function<void(std::ostream&)>& write)
 {
     std::ofstream out(path);
@@ -23,8 +20,6 @@ void write_file(const std::string& path, const std::function<void(std::ostream&)
     out.close();
     if (!out) throw std::runtime_error("cannot write " + path);
 }
-
-}  // namespace
 
 void make_output_folder(const std::string& dir)
 {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,9 @@ struct OutputFiles {
     std::vector<std::string> plots;  // empty when the plots were skipped
     std::string plots_skipped;       // why, when they were
 };
+
+// Writes path through `write`; throws std::runtime_error when the file cannot be written whole.
+void write_file(const std::string& path, const std::function<void(std::ostream&)>& write);
 
 // Makes dir and its parents when missing; throws std::runtime_error when that fails or dir is
 // no folder.

@@ -1,25 +1,18 @@
 #include "tools/eval_sweep.hpp"
 
-#include <atomic>
-#include <chrono>
 #include <cmath>
-#include <exception>
-#include <mutex>
-#include <thread>
+#include <memory>
 
 #include "analysis/detector/detect_pallets.hpp"
 #include "analysis/frame_analysis.hpp"
 #include "common/random.hpp"
+#include "tools/eval_pool.hpp"
 
-namespace {
-
-std::uint64_t fold(std::uint64_t hash, double value)
+std::uint64_t fold_seed(std::uint64_t hash, double value)
 {
     const auto milli = static_cast<std::int64_t>(std::llround(value * 1000.0));
     return splitmix64_of(hash ^ static_cast<std::uint64_t>(milli));
 }
-
-}  // namespace
 
 SweepAxes default_axes()
 {
@@ -70,9 +63,9 @@ std::uint64_t scene_seed(const SceneParams& p, std::uint64_t base_seed)
     std::uint64_t hash = splitmix64_of(base_seed);
     for (const double value : {p.distance_mm, p.yaw_deg, p.lateral_mm, p.height_mm, p.pitch_deg,
                                p.noise_level, p.cavity_no_return ? 1.0 : 0.0}) {
-        hash = fold(hash, value);
+        hash = fold_seed(hash, value);
     }
-    if (p.empty_index >= 0) hash = fold(hash, -1.0 - p.empty_index);
+    if (p.empty_index >= 0) hash = fold_seed(hash, -1.0 - p.empty_index);
     return hash;
 }
 
@@ -110,34 +103,13 @@ std::vector<SceneResult> run_sweep(const std::vector<SceneParams>& scenes, std::
                                    const std::function<void(std::size_t, std::size_t)>& progress)
 {
     std::vector<SceneResult> results(scenes.size());
-    std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> done{0};
-    std::atomic<bool> failed{false};
-    std::exception_ptr failure;
-    std::mutex failure_mutex;
-    const auto work = [&] {
-        AnalysisWorkspace workspace;  // each worker its own
-        DetectorWorkspace detector_workspace;
-        for (std::size_t i = next++; i < scenes.size() && !failed; i = next++) {
-            try {
-                results[i] = evaluate_scene(scenes[i], base_seed, workspace, detector_workspace);
-            } catch (...) {
-                const std::lock_guard<std::mutex> lock(failure_mutex);
-                if (!failure) failure = std::current_exception();
-                failed = true;
-            }
-            ++done;
-        }
+    const auto make_runner = [&]() -> JobRunner {
+        auto workspace = std::make_shared<AnalysisWorkspace>();  // each worker its own
+        auto detector_workspace = std::make_shared<DetectorWorkspace>();
+        return [&, workspace, detector_workspace](std::size_t i) {
+            results[i] = evaluate_scene(scenes[i], base_seed, *workspace, *detector_workspace);
+        };
     };
-    std::vector<std::thread> workers;
-    const int count = std::max(1, threads);
-    for (int t = 0; t < count; ++t) workers.emplace_back(work);
-    while (progress && done < scenes.size() && !failed) {
-        progress(done, scenes.size());
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    for (std::thread& worker : workers) worker.join();
-    if (failure) std::rethrow_exception(failure);
-    if (progress) progress(done, scenes.size());
+    run_jobs(scenes.size(), threads, make_runner, progress);
     return results;
 }

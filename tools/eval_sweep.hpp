@@ -46,6 +46,9 @@ std::vector<SceneParams> sweep_scenes(const SweepAxes& axes);
 // order (count fastest), their pallet placement left at the defaults.
 std::vector<SceneParams> empty_scenes(const SweepAxes& axes, int count);
 
+// One step of every scene seed: splitmix64 of the hash xor round(value * 1000).
+std::uint64_t fold_seed(std::uint64_t hash, double value);
+
 // The renderer's seed of a scene: splitmix64 folded over the base seed and the scene's seven
 // parameters (each as round(value * 1000)), so that a scene keeps its seed, and its noise, in any
 // sweep that contains it; a floor-only scene folds its index in too.

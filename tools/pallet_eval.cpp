@@ -13,11 +13,13 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include "tools/eval_detect_run.hpp"
 #include "tools/eval_options.hpp"
 #include "tools/eval_report.hpp"
 #include "tools/eval_sequences.hpp"
 #include "tools/eval_stats.hpp"
 #include "tools/eval_sweep.hpp"
+#include "tools/pallet_types_option.hpp"
 
 namespace {
 
@@ -82,6 +84,10 @@ int main(int argc, char** argv)
             stop_after_parse(parsed.result, "pallet_eval", eval_usage(), std::cout, std::cerr))
         return *status;
     const EvalOptions& options = parsed.options;
+    std::string types_error;
+    const std::optional<std::vector<PalletType>> types = pallet_types_of_option(options.pallet_types_path, types_error);
+    if (!types) return report_usage_error(std::cerr, "pallet_eval", types_error);
+    const DetectPlan detect = detect_plan(options);
     const std::vector<SceneParams> scenes = sweep_scenes(options.axes);
     const std::vector<SceneParams> floor_scenes = empty_scenes(options.axes, options.empty);
     const int threads = options.threads > 0
@@ -113,6 +119,24 @@ int main(int argc, char** argv)
         }
         print_headline(results, seconds);
         print_dock_headline(results, empty);
+        if (detect.scenes > 0) {
+            const auto detect_progress = [&](const std::string& label, std::size_t done, std::size_t total) {
+                std::fprintf(stderr, "\r\033[Kpallet_eval: detector, %s: %zu/%zu frames, %.0f s", label.c_str(), done,
+                             total, seconds_since(start));
+                std::fflush(stderr);
+            };
+            const DetectResults detected = run_detect_plan(detect, options.seed, *types, threads,
+                                                           terminal ? DetectProgress(detect_progress) : nullptr);
+            if (terminal) std::fputs("\n", stderr);
+            const DetectOutputs detect_files =
+                write_detect_outputs(options.out_dir, detected.sets, detected.effects, options.seed);
+            std::printf("wrote %s and %s\n", detect_files.csv.c_str(), detect_files.summary.c_str());
+            if (detect_files.plots.empty()) {
+                std::cerr << "pallet_eval: detector plots skipped: " << detect_files.plots_skipped << "\n";
+            }
+            write_detect_headline(std::cout, detected.sets);
+            std::printf("detector scenes done at %.1f s\n", seconds_since(start));
+        }
         if (options.sequences == SequenceRuns::on) run_sequences(options, threads, true);
     } catch (const std::exception& e) {
         if (terminal) std::fputs("\n", stderr);

@@ -14,6 +14,7 @@
 #include "tools/scan_camera.hpp"
 #include "console.hpp"
 #include "tools/scan_inputs.hpp"
+#include "tools/pallet_types_option.hpp"
 #include "tools/scan_options.hpp"
 #include "tools/scan_run.hpp"
 #include "tools/stop_signal.hpp"
@@ -85,8 +86,8 @@ int main(int argc, char** argv)
     if (!run.options.pallet_types_path.empty()) {
         std::string types_error;
         const std::optional<std::vector<PalletType>> types =
-            load_pallet_types(run.options.pallet_types_path, builtin_pallet_types(), types_error);
-        if (!types) return report_usage_error(std::cerr, tool, "--pallet-types " + types_error);
+            pallet_types_of_option(run.options.pallet_types_path, types_error);
+        if (!types) return report_usage_error(std::cerr, tool, types_error);
         run.pallet_types = *types;
     }
     if (!run.options.mount_path.empty()) {

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "tools/cli.hpp"
+#include "tools/pallet_types_option.hpp"
 
 namespace {
 
@@ -40,10 +41,7 @@ void define_scan_options(CLI::App& app, ScanOptions& options)
                     "write each analysed frame to DIR as frame_NNNNNN.png (16-bit),\n"
                     "so that KV3_SOURCE=replay:DIR plays the run back",
                     options.record_dir);
-    add_path_option(app, "--pallet-types", "FILE",
-                    "a JSON file of pallet types that adds to the built-in ones (or,\n"
-                    "with \"replace\": true, takes their place); read before any frame",
-                    options.pallet_types_path);
+    add_pallet_types_option(app, options.pallet_types_path);
     app.add_flag("--explain", options.explain,
                  "add \"rejected\" to each record: every candidate face the detector\n"
                  "turned down, with the check that failed");
