@@ -207,6 +207,13 @@ TEST(DetectorTypeMatch, EndsUnseenArePlacedByWhatIsSeen)
         ASSERT_EQ(from_openings.name, type.name) << dock_reason_name(from_openings.failure);
         EXPECT_NEAR(centre(middle, from_openings), truth, 1e-9);
 
+        // Both ends unseen and one opening alone: it fits wherever the type has one, so it
+        // places nothing.
+        Face one_opening = middle;
+        one_opening.openings.resize(1);
+        one_opening.seen_right = one_opening.openings[0].hi + 30.0;
+        EXPECT_EQ(match(one_opening).match.type, nullptr);
+
         // One end seen, but the points go on well beyond where the type ends.
         Face too_long = no_right;
         too_long.seen_right = t0 + type.width_mm + type.width_tolerance_mm + 60.0;

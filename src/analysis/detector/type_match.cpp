@@ -105,10 +105,15 @@ Trial best_lay(const MeasuredFace& face, const PalletType& type, double top)
             if (reach > type.width_mm + type.width_tolerance_mm) continue;  // the points go on beyond it
             consider(lay(face, type, mirrored, t0, top));
         } else {
+            // With neither end seen only the openings place the type, and one opening alone fits
+            // wherever the type has one: two at least, so that their spacing says which.
             for (const Opening& o : *face.openings) {
                 for (std::size_t i = 0; i < type.openings.size(); ++i) {
                     const FaceRect r = seen_opening(type, i, mirrored);
-                    consider(lay(face, type, mirrored, (o.lo + o.hi - r.left_mm - r.right_mm) / 2.0, top));
+                    const Trial t = lay(face, type, mirrored, (o.lo + o.hi - r.left_mm - r.right_mm) / 2.0, top);
+                    if (std::count_if(t.match.opening_of.begin(), t.match.opening_of.end(), [](int k) { return k >= 0; }) >= 2) {
+                        consider(t);
+                    }
                 }
             }
         }
