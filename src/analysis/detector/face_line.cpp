@@ -233,17 +233,28 @@ bool fit_face_line(const std::vector<FacePoint>& band, const std::vector<FacePoi
     fit.inliers.clear();
     fit.along.clear();
     scratch.values.clear();
+    // Where the face goes on: its points on the line, less those well behind it (one and a half
+    // scales, 10 mm at least). A pixel whose footprint crosses an end mixes the face with what lies
+    // behind, and a gap between two pallets side by side, far away and narrow, fills with such
+    // pixels: they must not join the two.
+    const double mixed = std::max(1.5 * fit.scale, 10.0);
+    std::size_t on_line = 0;
     for (std::size_t i = 0; i < band.size(); ++i) {
         const double t = ray_along(fit.line, f, band[i].v, band[i].u);
-        if (std::abs(residual(fit.line, band[i])) < fit.inlier_band && std::isfinite(t)) scratch.values.push_back(t);
+        if (std::abs(residual(fit.line, band[i])) < fit.inlier_band && std::isfinite(t)) {
+            ++on_line;
+            if (behind_face(fit, band[i]) < mixed) scratch.values.push_back(t);
+        }
     }
     const std::size_t needed = min_inliers(params, fit.line.c);
-    if (scratch.values.size() < needed) return false;
+    if (on_line < needed) return false;
     // The face goes on where only its top does: above the openings of a face whose bottom board
     // and blocks leave gaps in the band.
     for (const FacePoint& p : upper) {
         const double t = ray_along(fit.line, f, p.v, p.u);
-        if (std::abs(residual(fit.line, p)) < fit.inlier_band && std::isfinite(t)) scratch.values.push_back(t);
+        if (std::abs(residual(fit.line, p)) < fit.inlier_band && behind_face(fit, p) < mixed && std::isfinite(t)) {
+            scratch.values.push_back(t);
+        }
     }
     const auto face = chosen_run(scratch.values, params.run_gap_mm, candidate.left, candidate.right, scratch.bins);
     fit.left = std::numeric_limits<double>::infinity();
