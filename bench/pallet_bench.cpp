@@ -338,7 +338,9 @@ int run_worst_case()
     std::printf("  %8s | %8s %8s %8s | %10s %13s | %s\n", "total", "floor", "scan", "measure", "candidates",
                 "per candidate", "frame");
     for (std::size_t k = detector_us.size(); k > 0 && k + 10 > detector_us.size(); --k) {
-        const auto& [total, name] = detector_us[k - 1];
+        // Named copies, not structured bindings: a lambda may not capture those in C++17.
+        const double total = detector_us[k - 1].first;
+        const std::string& name = detector_us[k - 1].second;
         const HardFrame& frame = *std::find_if(frames.begin(), frames.end(), [&](const HardFrame& h) { return h.name == name; });
         const DetectorParams params;
         FloorFrame floor;
