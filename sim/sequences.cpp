@@ -65,16 +65,16 @@ struct Timeline {
     double ramp_s;
 };
 
-Timeline timeline_of(const ApproachSpec& spec)
+Timeline timeline_of(const ApproachSpec& approach)
 {
-    const double travel = spec.start_distance_mm - spec.end_distance_mm;
-    if (spec.swing_deg == 0.0) return {travel / spec.speed_mm_s, 0.0, travel / spec.speed_mm_s, 0.0};
+    const double travel = approach.start_distance_mm - approach.end_distance_mm;
+    if (approach.swing_deg == 0.0) return {travel / approach.speed_mm_s, 0.0, travel / approach.speed_mm_s, 0.0};
     const double stop_deceleration_mm_s2 = 1000.0;
-    const double ramp = spec.speed_mm_s / stop_deceleration_mm_s2;  // each ramp covers half its time's way
-    const double before = (spec.start_distance_mm - spec.swing_at_mm) / spec.speed_mm_s + ramp / 2.0;
+    const double ramp = approach.speed_mm_s / stop_deceleration_mm_s2;  // each ramp covers half its time's way
+    const double before = (approach.start_distance_mm - approach.swing_at_mm) / approach.speed_mm_s + ramp / 2.0;
     const double peak_rate_deg_s = 25.0;  // A sin^2(pi t / T) turns at most A pi / T
-    const double swing = std::abs(spec.swing_deg) * pi / peak_rate_deg_s;
-    const double after = (spec.swing_at_mm - spec.end_distance_mm) / spec.speed_mm_s + ramp / 2.0;
+    const double swing = std::abs(approach.swing_deg) * pi / peak_rate_deg_s;
+    const double after = (approach.swing_at_mm - approach.end_distance_mm) / approach.speed_mm_s + ramp / 2.0;
     return {before, swing, before + swing + after, ramp};
 }
 
@@ -145,15 +145,15 @@ const std::vector<ApproachSpec>& approach_sequences()
 
 const ApproachSpec& approach_sequence(const std::string& name)
 {
-    for (const ApproachSpec& spec : approach_sequences()) {
-        if (spec.name == name) return spec;
+    for (const ApproachSpec& approach : approach_sequences()) {
+        if (approach.name == name) return approach;
     }
     throw std::invalid_argument("unknown approach sequence: " + name);
 }
 
-std::uint64_t sequence_frame_count(const ApproachSpec& spec)
+std::uint64_t sequence_frame_count(const ApproachSpec& approach)
 {
-    const double frames = std::floor(timeline_of(spec).total_s * spec.frame_rate + 1e-9);
+    const double frames = std::floor(timeline_of(approach).total_s * approach.frame_rate + 1e-9);
     return static_cast<std::uint64_t>(std::max(frames, 0.0)) + 1;
 }
 
@@ -195,43 +195,43 @@ PalletInView pallet_in_view(const CameraMount& mount, const VehiclePose& vehicle
     return view;
 }
 
-SequenceFrame sequence_frame(const ApproachSpec& spec, std::uint64_t index)
+SequenceFrame sequence_frame(const ApproachSpec& approach, std::uint64_t index)
 {
-    const Timeline timeline = timeline_of(spec);
+    const Timeline timeline = timeline_of(approach);
     SequenceFrame frame;
     frame.index = index;
-    frame.time_s = static_cast<double>(index) / spec.frame_rate;
+    frame.time_s = static_cast<double>(index) / approach.frame_rate;
     const double t = std::min(frame.time_s, timeline.total_s);
 
-    const double travel = spec.start_distance_mm - spec.end_distance_mm;
+    const double travel = approach.start_distance_mm - approach.end_distance_mm;
     const double driving_s = full_speed_time(timeline, t);
-    const double driven = std::min(travel, spec.speed_mm_s * driving_s);
+    const double driven = std::min(travel, approach.speed_mm_s * driving_s);
     const double u = travel > 0.0 ? driven / travel : 1.0;
-    const double distance = spec.start_distance_mm - driven;
+    const double distance = approach.start_distance_mm - driven;
 
     // Along the S-curve, heading along the path; the swing turns on the spot.
-    const double lateral = spec.start_lateral_mm * (1.0 - smooth_step(u));
-    const double slope = travel > 0.0 ? -spec.start_lateral_mm * smooth_step_slope(u) / travel : 0.0;
+    const double lateral = approach.start_lateral_mm * (1.0 - smooth_step(u));
+    const double slope = travel > 0.0 ? -approach.start_lateral_mm * smooth_step_slope(u) / travel : 0.0;
     double heading = std::atan(slope) * (180.0 / pi);
     const double in_swing = t - timeline.drive_before_s;
     if (timeline.swing_s > 0.0 && in_swing > 0.0 && in_swing < timeline.swing_s) {
         const double s = std::sin(pi * in_swing / timeline.swing_s);
-        heading += spec.swing_deg * s * s;
+        heading += approach.swing_deg * s * s;
     }
     // The target's face is at world x = 0: at heading 0 the camera stands `distance` before it.
     // The vehicle turns about its own origin.
-    frame.vehicle = {-(distance + spec.mount.x_mm), lateral, heading};
+    frame.vehicle = {-(distance + approach.mount.x_mm), lateral, heading};
 
     frame.vibration_deg =
-        spec.vibration_deg * (0.7 * std::sin(2.0 * pi * 2.3 * frame.time_s) +
+        approach.vibration_deg * (0.7 * std::sin(2.0 * pi * 2.3 * frame.time_s) +
                               0.3 * std::sin(2.0 * pi * 5.1 * frame.time_s + 1.0));
-    frame.scene.mount = renderer_mount(spec.mount, frame.vibration_deg);
-    frame.scene.sensor = spec.sensor;
-    for (const WorldPallet& pallet : spec.pallets) {
-        frame.scene.pallets.push_back(placement_for(spec.mount, frame.vehicle, pallet));
-        frame.pallets.push_back(pallet_in_view(spec.mount, frame.vehicle, frame.vibration_deg, pallet));
+    frame.scene.mount = renderer_mount(approach.mount, frame.vibration_deg);
+    frame.scene.sensor = approach.sensor;
+    for (const WorldPallet& pallet : approach.pallets) {
+        frame.scene.pallets.push_back(placement_for(approach.mount, frame.vehicle, pallet));
+        frame.pallets.push_back(pallet_in_view(approach.mount, frame.vehicle, frame.vibration_deg, pallet));
     }
-    frame.seed = splitmix64_of(splitmix64_of(spec.seed) + index);
+    frame.seed = splitmix64_of(splitmix64_of(approach.seed) + index);
     return frame;
 }
 

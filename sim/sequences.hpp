@@ -92,14 +92,14 @@ struct SequenceFrame {
     double vibration_deg = 0.0;    // added to the mount's pitch in this frame
     Scene scene;                   // to render: the camera on its mount, the pallets around it
     std::uint64_t seed = 0;        // of the frame's sensor noise
-    std::vector<PalletInView> pallets;  // the spec's pallets, in its order
+    std::vector<PalletInView> pallets;  // the approach's pallets, in its order
 };
 
 // Frames of the sequence: from index 0 at the start to the last at the end distance.
-std::uint64_t sequence_frame_count(const ApproachSpec& spec);
+std::uint64_t sequence_frame_count(const ApproachSpec& approach);
 
 // The frame of that index (any index: beyond the last the vehicle stands at the end).
-SequenceFrame sequence_frame(const ApproachSpec& spec, std::uint64_t index);
+SequenceFrame sequence_frame(const ApproachSpec& approach, std::uint64_t index);
 
 // The renderer's mount for a camera mount (its height, pitch with the sign turned, roll); the
 // mount's x, y and yaw place the camera on the floor instead.

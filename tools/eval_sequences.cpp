@@ -187,31 +187,31 @@ SequenceMetrics sequence_metrics(const std::vector<std::vector<SequenceSample>>&
     return m;
 }
 
-SequenceRun run_sequence(const sim::ApproachSpec& spec, const TrackerSettings& settings)
+SequenceRun run_sequence(const sim::ApproachSpec& approach, const TrackerSettings& settings)
 {
     SequenceRun run;
-    run.name = spec.name;
-    run.seed = spec.seed;
-    run.frame_rate = spec.frame_rate;
-    run.pallets.resize(spec.pallets.size());
-    std::vector<int> last_track(spec.pallets.size(), 0);
+    run.name = approach.name;
+    run.seed = approach.seed;
+    run.frame_rate = approach.frame_rate;
+    run.pallets.resize(approach.pallets.size());
+    std::vector<int> last_track(approach.pallets.size(), 0);
     DetectorWorkspace workspace;
     TrackerState tracker;
-    const std::uint64_t frames = sequence_frame_count(spec);
+    const std::uint64_t frames = sequence_frame_count(approach);
     for (std::uint64_t k = 0; k < frames; ++k) {
-        const sim::SequenceFrame f = sim::sequence_frame(spec, k);
+        const sim::SequenceFrame f = sim::sequence_frame(approach, k);
         const sim::Frame frame = sim::render(f.scene, f.seed);
         const Detection detection = detect_pallets(frame.depth, builtin_pallet_types(), DetectorParams{}, workspace);
         std::vector<VehiclePallet> detected;
         std::vector<PalletObservation> observations;
         for (const DockPose& pose : detection.pallets) {
-            detected.push_back(vehicle_pallet(spec.mount, pose));
+            detected.push_back(vehicle_pallet(approach.mount, pose));
             observations.push_back({detected.back().centre, detected.back().yaw_deg, pose.type});
         }
         tracker = track_pallets(tracker, k, f.time_s, observations, settings);
         const std::vector<TrackedPallet> tracks = tracked_pallets(tracker);
-        for (std::size_t i = 0; i < spec.pallets.size(); ++i)
-            run.pallets[i].push_back(sample_of(f.pallets[i], spec.mount.x_mm, detected, tracks, last_track[i]));
+        for (std::size_t i = 0; i < approach.pallets.size(); ++i)
+            run.pallets[i].push_back(sample_of(f.pallets[i], approach.mount.x_mm, detected, tracks, last_track[i]));
     }
     return run;
 }
@@ -254,9 +254,9 @@ SequenceEval evaluate_sequences(int repeats, std::uint64_t base_seed, int thread
 {
     std::vector<sim::ApproachSpec> specs;
     for (int r = 0; r < repeats; ++r) {
-        for (sim::ApproachSpec spec : sim::approach_sequences()) {
-            spec.seed += 1000 * (static_cast<std::uint64_t>(r) + base_seed - 1);
-            specs.push_back(spec);
+        for (sim::ApproachSpec approach : sim::approach_sequences()) {
+            approach.seed += 1000 * (static_cast<std::uint64_t>(r) + base_seed - 1);
+            specs.push_back(approach);
         }
     }
     const std::vector<CalibrationCase> cases = calibration_cases();

@@ -275,14 +275,14 @@ TEST(PalletTracker, FollowsARenderedApproach)
 {
     // The curving approach at 1 m/s, from 2.2 m to 0.65 m, measured frame by frame: one track,
     // in the vehicle frame where the sequence's truth puts the pallet.
-    const sim::ApproachSpec& spec = sim::approach_sequence("curve");
+    const sim::ApproachSpec& approach = sim::approach_sequence("curve");
     DetectorWorkspace workspace;
     TrackerState state;
     for (std::uint64_t k = 55; k <= 100; ++k) {
-        const sim::SequenceFrame f = sim::sequence_frame(spec, k);
+        const sim::SequenceFrame f = sim::sequence_frame(approach, k);
         const sim::Frame frame = sim::render(f.scene, f.seed);
         const DockPose pose = dock_of(detect_pallets(frame.depth, builtin_pallet_types(), DetectorParams{}, workspace));
-        state = track_pallets(state, k, f.time_s, vehicle_observations(spec.mount, {pose}));
+        state = track_pallets(state, k, f.time_s, vehicle_observations(approach.mount, {pose}));
         const std::vector<TrackedPallet> tracks = tracked_pallets(state);
         ASSERT_EQ(tracks.size(), 1u) << k;
         EXPECT_EQ(tracks[0].track_id, 1);

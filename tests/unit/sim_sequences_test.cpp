@@ -24,11 +24,11 @@ double wrapped(double deg)
 
 TEST(SimSequences, StraightApproachFromFourMetresToSixHundredMillimetres)
 {
-    const sim::ApproachSpec& spec = sim::approach_sequence("straight");
+    const sim::ApproachSpec& approach = sim::approach_sequence("straight");
     // 3.4 m at 0.3 m/s: 11.33 s, 341 frames at 30 a second.
-    ASSERT_EQ(sim::sequence_frame_count(spec), 341u);
-    const sim::SequenceFrame first = sim::sequence_frame(spec, 0);
-    const sim::SequenceFrame last = sim::sequence_frame(spec, 340);
+    ASSERT_EQ(sim::sequence_frame_count(approach), 341u);
+    const sim::SequenceFrame first = sim::sequence_frame(approach, 0);
+    const sim::SequenceFrame last = sim::sequence_frame(approach, 340);
     // The camera 300 mm behind the vehicle's origin: 4 m from the face at the start, 0.6 m at the end.
     expect_near(first.pallets[0].centre_floor, {0.0, 4000.0, 72.0}, 1e-9);
     expect_near(first.pallets[0].centre_vehicle, {3700.0, 0.0, 72.0}, 1e-9);
@@ -37,14 +37,14 @@ TEST(SimSequences, StraightApproachFromFourMetresToSixHundredMillimetres)
     EXPECT_EQ(first.pallets[0].yaw_vehicle_deg, 0.0);
     EXPECT_TRUE(first.pallets[0].face_in_view);
     // Beyond the end the vehicle stands at 0.6 m.
-    expect_near(sim::sequence_frame(spec, 1000).pallets[0].centre_vehicle, {300.0, 0.0, 72.0}, 1e-9);
+    expect_near(sim::sequence_frame(approach, 1000).pallets[0].centre_vehicle, {300.0, 0.0, 72.0}, 1e-9);
 
     // 10 mm a frame; the mount's pitch shakes by at most 0.3 degrees, and does shake.
     double smallest = 0.0;
     double largest = 0.0;
     for (std::uint64_t k = 1; k < 341; ++k) {
-        const sim::SequenceFrame f = sim::sequence_frame(spec, k);
-        const sim::SequenceFrame before = sim::sequence_frame(spec, k - 1);
+        const sim::SequenceFrame f = sim::sequence_frame(approach, k);
+        const sim::SequenceFrame before = sim::sequence_frame(approach, k - 1);
         EXPECT_NEAR(f.vehicle.x_mm - before.vehicle.x_mm, 10.0, 1e-9);
         EXPECT_DOUBLE_EQ(f.scene.mount.pitch_deg, 6.0 - f.vibration_deg);
         smallest = std::min(smallest, f.vibration_deg);
@@ -57,43 +57,43 @@ TEST(SimSequences, StraightApproachFromFourMetresToSixHundredMillimetres)
 
 TEST(SimSequences, EveryApproachStaysWithinTheVehiclesLimits)
 {
-    for (const sim::ApproachSpec& spec : sim::approach_sequences()) {
-        SCOPED_TRACE(spec.name);
-        const std::uint64_t frames = sim::sequence_frame_count(spec);
-        EXPECT_GE(spec.speed_mm_s, 300.0);
-        EXPECT_LE(spec.speed_mm_s, 1500.0);
+    for (const sim::ApproachSpec& approach : sim::approach_sequences()) {
+        SCOPED_TRACE(approach.name);
+        const std::uint64_t frames = sim::sequence_frame_count(approach);
+        EXPECT_GE(approach.speed_mm_s, 300.0);
+        EXPECT_LE(approach.speed_mm_s, 1500.0);
         double fastest_turn = 0.0;
         std::uint64_t driving_frames = 0;
         for (std::uint64_t k = 1; k < frames; ++k) {
-            const sim::SequenceFrame f = sim::sequence_frame(spec, k);
-            const sim::SequenceFrame before = sim::sequence_frame(spec, k - 1);
+            const sim::SequenceFrame f = sim::sequence_frame(approach, k);
+            const sim::SequenceFrame before = sim::sequence_frame(approach, k - 1);
             // The speed holds along the approach, less in the frames where the vehicle stops to
             // turn on the spot; the curve's path is a few per cent longer.
-            const double ahead = (f.vehicle.x_mm - before.vehicle.x_mm) * spec.frame_rate;
-            EXPECT_LE(ahead, spec.speed_mm_s + 1e-6) << k;
-            driving_frames += std::abs(ahead - spec.speed_mm_s) < 1e-6;
+            const double ahead = (f.vehicle.x_mm - before.vehicle.x_mm) * approach.frame_rate;
+            EXPECT_LE(ahead, approach.speed_mm_s + 1e-6) << k;
+            driving_frames += std::abs(ahead - approach.speed_mm_s) < 1e-6;
             const double step = std::hypot(f.vehicle.x_mm - before.vehicle.x_mm, f.vehicle.y_mm - before.vehicle.y_mm);
-            EXPECT_LE(step * spec.frame_rate, spec.speed_mm_s * 1.061) << k;
-            fastest_turn = std::max(fastest_turn, std::abs(f.vehicle.heading_deg - before.vehicle.heading_deg) * spec.frame_rate);
+            EXPECT_LE(step * approach.frame_rate, approach.speed_mm_s * 1.061) << k;
+            fastest_turn = std::max(fastest_turn, std::abs(f.vehicle.heading_deg - before.vehicle.heading_deg) * approach.frame_rate);
         }
         EXPECT_LE(fastest_turn, 30.0);
         // A swing's stop and start each take speed / (1 m/s^2) below full speed and cover half
         // the way full speed would: the full-speed time is shorter by one such ramp.
-        const double ramp_s = spec.swing_deg != 0.0 ? spec.speed_mm_s / 1000.0 : 0.0;
-        const double driving_s = (spec.start_distance_mm - spec.end_distance_mm) / spec.speed_mm_s - ramp_s;
-        EXPECT_NEAR(static_cast<double>(driving_frames), driving_s * spec.frame_rate, 2.0);
+        const double ramp_s = approach.swing_deg != 0.0 ? approach.speed_mm_s / 1000.0 : 0.0;
+        const double driving_s = (approach.start_distance_mm - approach.end_distance_mm) / approach.speed_mm_s - ramp_s;
+        EXPECT_NEAR(static_cast<double>(driving_frames), driving_s * approach.frame_rate, 2.0);
         // No sudden change of speed: 1 m/s^2 at most (1.1 mm per frame squared) along the way.
         for (std::uint64_t k = 2; k < frames; ++k) {
-            const double x0 = sim::sequence_frame(spec, k - 2).vehicle.x_mm;
-            const double x1 = sim::sequence_frame(spec, k - 1).vehicle.x_mm;
-            const double x2 = sim::sequence_frame(spec, k).vehicle.x_mm;
-            EXPECT_LE(std::abs(x2 - 2.0 * x1 + x0), 1000.0 / (spec.frame_rate * spec.frame_rate) + 1e-6) << k;
+            const double x0 = sim::sequence_frame(approach, k - 2).vehicle.x_mm;
+            const double x1 = sim::sequence_frame(approach, k - 1).vehicle.x_mm;
+            const double x2 = sim::sequence_frame(approach, k).vehicle.x_mm;
+            EXPECT_LE(std::abs(x2 - 2.0 * x1 + x0), 1000.0 / (approach.frame_rate * approach.frame_rate) + 1e-6) << k;
         }
         // Every approach ends square on, on the target's axis, its camera 0.6 m from the face.
-        const sim::SequenceFrame last = sim::sequence_frame(spec, frames - 1);
+        const sim::SequenceFrame last = sim::sequence_frame(approach, frames - 1);
         EXPECT_NEAR(last.vehicle.heading_deg, 0.0, 1e-6);
         EXPECT_NEAR(last.vehicle.y_mm, 0.0, 1.0);
-        EXPECT_NEAR(-(last.vehicle.x_mm + spec.mount.x_mm), 600.0, spec.speed_mm_s / spec.frame_rate);
+        EXPECT_NEAR(-(last.vehicle.x_mm + approach.mount.x_mm), 600.0, approach.speed_mm_s / approach.frame_rate);
     }
     EXPECT_THROW(sim::approach_sequence("no_such"), std::invalid_argument);
 }
