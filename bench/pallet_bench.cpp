@@ -167,16 +167,25 @@ cv::Mat three_pallet_frame()
     return sim::render(scene, 106).depth;
 }
 
-// The detector as pallet_scan runs it, its workspace kept from frame to frame: the number of
-// pallets of the nearest's verdict.
-std::size_t detect_and_dock(const cv::Mat& depth, const std::vector<PalletType>& types, DetectorWorkspace& workspace)
+// What a frame loop keeps from frame to frame for the detector: its workspace, its result and the
+// pose it docks to.
+struct DetectorLoop {
+    DetectorWorkspace workspace;
+    Detection detection;
+    DockPose dock;
+};
+
+// The detector as a frame loop runs it: the number of pallets plus the nearest's verdict.
+std::size_t detect_and_dock(const cv::Mat& depth, const std::vector<PalletType>& types, DetectorLoop& loop)
 {
-    const Detection detection = detect_pallets(depth, types, DetectorParams{}, workspace);
-    return detection.pallets.size() + static_cast<std::size_t>(dock_of(detection).verdict);
+    detect_pallets(depth, types, DetectorParams{}, loop.workspace, loop.detection);
+    dock_of(loop.detection, loop.dock);
+    return loop.detection.pallets.size() + static_cast<std::size_t>(loop.dock.verdict);
 }
 
-// Allocations per detect_pallets + dock_of call on the same frame, once the workspace has grown;
-// and those of copying its result (the pallets' vectors and names), which any call must make.
+// Allocations per detect_pallets + dock_of call on the same frame, once the loop's buffers have
+// grown; and those of copying its result (the pallets' vectors and names), which a caller that
+// keeps no result makes.
 struct AllocationCount {
     double per_call = 0;
     double result_copy = 0;
@@ -185,16 +194,15 @@ struct AllocationCount {
 AllocationCount count_allocations(const cv::Mat& depth)
 {
     const std::vector<PalletType> types = builtin_pallet_types();
-    DetectorWorkspace workspace;
-    for (int k = 0; k < 3; ++k) detect_and_dock(depth, types, workspace);
+    DetectorLoop loop;
+    for (int k = 0; k < 3; ++k) detect_and_dock(depth, types, loop);
     constexpr int calls = 20;
     const std::uint64_t before = allocation_count();
-    for (int k = 0; k < calls; ++k) benchmark::DoNotOptimize(detect_and_dock(depth, types, workspace));
+    for (int k = 0; k < calls; ++k) benchmark::DoNotOptimize(detect_and_dock(depth, types, loop));
     const std::uint64_t after = allocation_count();
-    const Detection detection = detect_pallets(depth, types, DetectorParams{}, workspace);
     const std::uint64_t copy_before = allocation_count();
     {
-        const Detection copy = detection;
+        const Detection copy = loop.detection;
         const DockPose dock = dock_of(copy);
         benchmark::DoNotOptimize(dock.confidence);
     }
@@ -319,7 +327,7 @@ int run_worst_case()
     const std::vector<HardFrame> frames = hard_frames();
     const std::vector<PalletType> types = builtin_pallet_types();
     AnalysisWorkspace workspace;
-    DetectorWorkspace detector;
+    DetectorLoop detector;
     std::vector<std::pair<double, std::string>> analysis_us, detector_us;
     for (const HardFrame& frame : frames) {
         analysis_us.emplace_back(best_of_three_us([&] { benchmark::DoNotOptimize(analyse_depth(frame.depth, workspace)); }),
@@ -346,11 +354,15 @@ int run_worst_case()
         FloorFrame floor;
         const double floor_us = best_of_three_us([&] {
             std::uint64_t random = params.seed;
-            benchmark::DoNotOptimize(fit_floor(frame.depth, params, detector.floor_points, random, floor));
+            benchmark::DoNotOptimize(fit_floor(frame.depth, params, detector.workspace.floor_points, random, floor));
         });
         const double scan_us = best_of_three_us(
-            [&] { benchmark::DoNotOptimize(find_candidates(frame.depth, floor, params, detector.scan)); });
-        const std::size_t measured = detect_pallets(frame.depth, types, params, detector).candidates;
+            [&] {
+                DetectorWorkspace& w = detector.workspace;
+                find_candidates(frame.depth, floor, params, w.scan, w.candidates);
+                benchmark::DoNotOptimize(w.candidates.data());
+            });
+        const std::size_t measured = detect_pallets(frame.depth, types, params, detector.workspace).candidates;
         const double rest = total - floor_us - scan_us;
         std::printf("  %8.1f | %8.1f %8.1f %8.1f | %10zu %13.1f | %s\n", total, floor_us, scan_us, rest, measured,
                     measured > 0 ? rest / static_cast<double>(measured) : 0.0, name.c_str());
@@ -369,7 +381,7 @@ int run_profile(const std::string& name)
         return 2;
     }
     const std::vector<PalletType> types = builtin_pallet_types();
-    DetectorWorkspace detector;
+    DetectorLoop detector;
     const double begin = process_cpu_us();
     for (int k = 0; k < 200; ++k) benchmark::DoNotOptimize(detect_and_dock(frame->depth, types, detector));
     std::printf("%s: %.1f us per frame\n", name.c_str(), (process_cpu_us() - begin) / 200.0);
@@ -617,7 +629,7 @@ void register_frame(const FrameKind& frame, const std::string& recorded_path)
             });
     }
     // The detector as a frame loop runs it: its workspace kept from frame to frame.
-    add(kind + "dock/fast", [=, types = builtin_pallet_types(), w = std::make_shared<DetectorWorkspace>()] {
+    add(kind + "dock/fast", [=, types = builtin_pallet_types(), w = std::make_shared<DetectorLoop>()] {
         benchmark::DoNotOptimize(detect_and_dock(depth, types, *w));
     });
 #ifdef PALLET_BENCH_PCL
@@ -635,7 +647,7 @@ void register_three_pallets()
                      detection.pallets.size());
         std::exit(1);
     }
-    add("three_pallets/dock/fast", [=, types = builtin_pallet_types(), w = std::make_shared<DetectorWorkspace>()] {
+    add("three_pallets/dock/fast", [=, types = builtin_pallet_types(), w = std::make_shared<DetectorLoop>()] {
         benchmark::DoNotOptimize(detect_and_dock(depth, types, *w));
     });
 }
@@ -706,8 +718,8 @@ void print_ratios(const std::vector<FrameKind>& frames, const std::map<std::stri
     std::printf("ratio: libspng's time over libpng's; recorded: decoding, analysis and pallet detector "
                 "of the file;\nsaving: the share of the recorded frame's time that libspng saves over "
                 "libpng (negative: it costs).\n");
-    std::printf("\nThe detector (detect_pallets + dock_of, workspace kept): CPU time per frame, microseconds; "
-                "allocations per call\nonce the workspace has grown, and those of copying its result\n");
+    std::printf("\nThe detector (detect_pallets + dock_of, workspace and result kept): CPU time per frame, "
+                "microseconds;\nallocations per call once they have grown, and those of copying its result\n");
     std::vector<std::pair<std::string, cv::Mat>> detector_frames;
     for (const FrameKind& frame : frames) detector_frames.emplace_back(frame.name, frame.depth);
     detector_frames.emplace_back("three_pallets", three_pallet_frame());

@@ -86,9 +86,15 @@ bool same_result(const DockPose& a, const DockPose& b)
 
 bool same_detection(const Detection& a, const Detection& b)
 {
-    if (a.pallets.size() != b.pallets.size() || a.candidates != b.candidates) return false;
+    if (a.pallets.size() != b.pallets.size() || a.rejected.size() != b.rejected.size() ||
+        a.candidates != b.candidates || a.reason != b.reason || a.explained != b.explained) {
+        return false;
+    }
     for (std::size_t k = 0; k < a.pallets.size(); ++k) {
         if (!same_result(a.pallets[k], b.pallets[k])) return false;
+    }
+    for (std::size_t k = 0; k < a.rejected.size(); ++k) {
+        if (!same_result(a.rejected[k], b.rejected[k])) return false;
     }
     return true;
 }
@@ -277,6 +283,38 @@ TEST(DetectPallets, ResultFollowsFromInputAndSeedAlone)
     const sim::Frame other = pallet_frame(1100.0, -200.0, -15.0, false, 22, "plastic_9leg_1200x800");
     detect_pallets(other.depth, builtin_pallet_types(), params, workspace);
     EXPECT_TRUE(same_detection(first, detect_pallets(frame.depth, builtin_pallet_types(), params, workspace)));
+
+    // A result and a dock pose kept from frames with more pallets, other types and pockets, or no
+    // floor, and given back to the detector, hold this frame's alone.
+    sim::Scene three = sim::pallet_scene(2600.0);
+    three.pallets = {sim::PalletPlacement{2600.0, -1350.0, 0.0}, sim::PalletPlacement{2600.0, 0.0, 0.0},
+                     sim::PalletPlacement{2600.0, 1350.0, 0.0}};
+    three.pallets[2].model = "stringer_48x40";
+    const cv::Mat three_depth = sim::render(three, 23).depth;
+    const cv::Mat no_floor(480, 640, CV_16UC1, cv::Scalar(900));
+    DetectorParams explain = params;
+    explain.explain = true;
+    for (const cv::Mat* before : {&three_depth, &no_floor, &other.depth}) {
+        for (const DetectorParams* p : {&params, &explain}) {
+            Detection kept;
+            DockPose dock;
+            detect_pallets(*before, builtin_pallet_types(), *p, workspace, kept);
+            dock_of(kept, dock);
+            ASSERT_FALSE(kept.rejected.empty() && kept.pallets.empty() && before != &no_floor);
+            detect_pallets(frame.depth, builtin_pallet_types(), *p, workspace, kept);
+            dock_of(kept, dock);
+            const Detection fresh = detect(frame.depth, 7, p->explain);
+            EXPECT_TRUE(same_detection(fresh, kept));
+            EXPECT_TRUE(same_result(dock_of(fresh), dock));
+        }
+    }
+    Detection none;
+    DockPose dock = dock_of(first);
+    detect_pallets(no_floor, builtin_pallet_types(), params, workspace, none);
+    dock_of(none, dock);
+    EXPECT_TRUE(same_result(dock_of(detect(no_floor, 7)), dock));
+    EXPECT_EQ(dock.reason, DockReason::no_floor);
+    EXPECT_TRUE(dock.pockets.empty() && dock.type.empty());
 
     // Another seed draws other samples; the robust fits land on the same face.
     for (const std::uint64_t seed : {1ULL, 2ULL, 0xFFFFFFFFFFFFFFFFULL}) {

@@ -63,7 +63,7 @@ FaceSteps measure(const cv::Mat& depth, const FloorFrame& f, const FaceCandidate
     m.fitted = fit_face_line(m.band, m.upper, candidate, f, params, random, scratch, m.fit);
     if (!m.fitted) return m;
     rows_of(m.band, m.fit, m.rows);
-    m.ends = face_ends(depth, m.band, m.fit, m.rows, f, values);
+    face_ends(depth, m.band, m.fit, m.rows, f, values, m.ends);
     top_heights(m.band, m.upper, m.fit, m.heights);
     return m;
 }

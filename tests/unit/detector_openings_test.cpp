@@ -65,7 +65,7 @@ bool openings_of(const cv::Mat& depth, const sim::Truth& truth, Seen& seen)
     FaceFit fit;
     if (!fit_face_line(band, upper, seen.candidate, f, params, random, line_scratch, fit)) return false;
     OpeningScratch scratch;
-    seen.openings = find_openings(band, upper, fit, f, params, scratch);
+    find_openings(band, upper, fit, f, params, scratch, seen.openings);
     return true;
 }
 

@@ -21,7 +21,9 @@ FloorFrame true_floor(const sim::Truth& truth)
 std::vector<FaceCandidate> candidates_of(const sim::Frame& frame, const DetectorParams& params = DetectorParams{})
 {
     ScanScratch scratch;
-    return find_candidates(frame.depth, true_floor(frame.truth), params, scratch);
+    std::vector<FaceCandidate> candidates;
+    find_candidates(frame.depth, true_floor(frame.truth), params, scratch, candidates);
+    return candidates;
 }
 
 sim::Frame exact_frame(sim::Scene scene, std::uint64_t seed = 5)
@@ -166,7 +168,8 @@ TEST(DetectorScan, FaceBrokenByMissingColumnsIsOneCandidate)
         const int first = static_cast<int>(middle.x) + 40;  // across a fork opening's top board
         depth.colRange(first, first + missing).setTo(0);
         ScanScratch scratch;
-        const std::vector<FaceCandidate> found = find_candidates(depth, true_floor(frame.truth), DetectorParams{}, scratch);
+        std::vector<FaceCandidate> found;
+        find_candidates(depth, true_floor(frame.truth), DetectorParams{}, scratch, found);
         ASSERT_EQ(found.size(), 1U);
         expect_on_face(found[0], face, 40.0);
     }

@@ -57,7 +57,7 @@ DockPose judge(const Face& face, const std::vector<PalletType>& types = builtin_
 {
     const MeasuredFaceParts parts{face.band,     face.upper,    face.fit,           face.ends, face.openings,
                                   face.heights,  face.lean_deg, face.lean_error_deg, face.bottom_mm, 0.0};
-    std::vector<int> scratch;
+    VerdictScratch scratch;
     DockPose pose;
     judge_face(parts, types, DetectorParams{}, face.f, scratch, pose);
     return pose;

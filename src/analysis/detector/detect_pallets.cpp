@@ -1,22 +1,26 @@
 #include "analysis/detector/detect_pallets.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <string>
+#include <utility>
 
 #include "analysis/detector/angles.hpp"
 #include "analysis/detector/face_extent.hpp"
 #include "analysis/detector/floor_fit.hpp"
+#include "analysis/detector/short_sort.hpp"
 #include "analysis/detector/verdict.hpp"
 #include "common/portable_math.hpp"
 
 namespace {
 
 // One candidate measured: its face and verdict, or why it holds none.
-DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate, const FloorFrame& f,
-                           const std::vector<PalletType>& types, const DetectorParams& params, std::uint64_t& random,
-                           DetectorWorkspace& ws)
+// Into a pose fresh from reset_pose.
+void measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate, const FloorFrame& f,
+                       const std::vector<PalletType>& types, const DetectorParams& params, std::uint64_t& random,
+                       DetectorWorkspace& ws, DockPose& pose)
 {
-    DockPose pose;
     pose.reason = DockReason::no_face;
     FaceFit& fit = ws.fit;
     FaceCandidate seen = candidate;
@@ -28,7 +32,7 @@ DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate,
         floor_height = local_floor_height(depth, window, f, params, ws.values);
         window_points(depth, window, f, floor_height, params, ws.band, ws.upper);
         pose.face_points = ws.band.size();
-        if (!fit_face_line(ws.band, ws.upper, seen, f, params, random, ws.line, fit)) return pose;
+        if (!fit_face_line(ws.band, ws.upper, seen, f, params, random, ws.line, fit)) return;
         const double reach = params.window_margin_mm / 2.0;
         if (fit.left > window.t_lo + reach && fit.right < window.t_hi - reach) break;
         seen.left = std::min(seen.left, fit.left);
@@ -42,8 +46,9 @@ DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate,
     pose.face_distance_mm = line.c;
     pose.face_normal_camera = -(line.mx * f.x + line.my * f.y);
     rows_of(ws.band, fit, ws.rows);
-    const FaceEnds ends = face_ends(depth, ws.band, fit, ws.rows, f, ws.values);
-    std::vector<Opening> openings = find_openings(ws.band, ws.upper, fit, f, params, ws.openings);
+    face_ends(depth, ws.band, fit, ws.rows, f, ws.values, ws.ends);
+    std::vector<Opening>& openings = ws.openings;
+    find_openings(ws.band, ws.upper, fit, f, params, ws.opening_scratch, openings);
     openings.erase(std::remove_if(openings.begin(), openings.end(),
                                   [&](const Opening& o) { return opening_occluded(depth, fit, f, o); }),
                    openings.end());
@@ -52,10 +57,9 @@ DockPose measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate,
     for (const Opening& o : openings) ws.spans.push_back({o.lo, o.hi});
     pose.face_tilt_deg = face_lean_deg(ws.band, fit, ws.spans, lean_error);
     top_heights(ws.band, ws.upper, fit, ws.heights);
-    const MeasuredFaceParts parts{ws.band, ws.upper, fit, ends, openings, ws.heights, pose.face_tilt_deg, lean_error,
-                                  face_bottom(ws.band, fit, ws.values), floor_height};
-    judge_face(parts, types, params, f, ws.bins, pose);
-    return pose;
+    const MeasuredFaceParts parts{ws.band, ws.upper, fit, ws.ends, openings, ws.heights, pose.face_tilt_deg,
+                                  lean_error, face_bottom(ws.band, fit, ws.values), floor_height};
+    judge_face(parts, types, params, f, ws.verdict, pose);
 }
 
 double floor_distance(const DockPose& pose)
@@ -73,7 +77,8 @@ double facing(const DockPose& pose)
 // The ends of a face in the floor plane. An end that was not measured (cut off, or lost in the
 // corner where the pallet's other face meets it) lies across the centre from the measured one, or,
 // with neither measured, half the matched type's width to either side of the centre.
-std::vector<Eigen::Vector2d> ends_of(const DockPose& pose, const std::vector<PalletType>& types)
+// NaN for ends that cannot be placed.
+std::array<Eigen::Vector2d, 2> ends_of(const DockPose& pose, const std::vector<PalletType>& types)
 {
     const Eigen::Vector2d centre = pose.centre_floor.head<2>();
     const bool left = pose.left_edge_floor.allFinite();
@@ -84,7 +89,7 @@ std::vector<Eigen::Vector2d> ends_of(const DockPose& pose, const std::vector<Pal
         return {end, 2.0 * centre - end};
     }
     const PalletType* type = find_pallet_type(types, pose.type);
-    if (type == nullptr || !centre.allFinite()) return {};
+    if (type == nullptr || !centre.allFinite()) return {Eigen::Vector2d::Constant(NAN), Eigen::Vector2d::Constant(NAN)};
     const SinCos yaw = portable_sincos_deg(pose.yaw_deg);
     const Eigen::Vector2d along(yaw.cos, yaw.sin);  // left to right; floor X right, Y ahead
     return {centre - 0.5 * type->width_mm * along, centre + 0.5 * type->width_mm * along};
@@ -121,77 +126,142 @@ bool better_measured(const DockPose& a, const DockPose& b)
     return a.face_inliers > b.face_inliers;
 }
 
+// A pose as a default one, its lists' buffers kept.
+void reset_pose(DockPose& pose)
+{
+    std::vector<DockPocket> pockets = std::move(pose.pockets);
+    std::string type = std::move(pose.type);
+    pose = DockPose{};
+    pockets.clear();
+    type.clear();
+    pose.pockets = std::move(pockets);
+    pose.type = std::move(type);
+}
+
+// The list sized to n: poses it gives up go to `spare`, and those it needs come from there first,
+// so that their buffers outlive a frame with fewer.
+void resize_poses(std::vector<DockPose>& poses, std::size_t n, std::vector<DockPose>& spare)
+{
+    while (poses.size() > n) {
+        spare.push_back(std::move(poses.back()));
+        poses.pop_back();
+    }
+    while (poses.size() < n) {
+        if (spare.empty()) {
+            poses.emplace_back();
+        } else {
+            poses.push_back(std::move(spare.back()));
+            spare.pop_back();
+        }
+    }
+}
+
+// How far off the forward axis a pose lies, seen from above: |x / y|; infinite when not placed.
+double off_axis(const DockPose& p)
+{
+    const Eigen::Vector3d& c = p.centre_floor;
+    return std::isfinite(c.x()) && c.y() > 0.0 ? std::abs(c.x() / c.y()) : INFINITY;
+}
+
 }  // namespace
 
-Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& types, const DetectorParams& params,
-                         DetectorWorkspace& ws)
+void detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& types, const DetectorParams& params,
+                    DetectorWorkspace& ws, Detection& detection)
 {
     CV_Assert(depth.type() == CV_16UC1 && depth.rows == depth_rows && depth.cols == depth_cols);
-    Detection detection;
     detection.explained = params.explain;
+    detection.candidates = 0;
+    detection.reason = DockReason::no_floor;
     std::uint64_t random = params.seed;
     FloorFrame f;
     detection.floor = fit_floor(depth, params, ws.floor_points, random, f);
-    if (!detection.floor.found) return detection;
-    detection.reason = DockReason::no_face;
-    std::vector<FaceCandidate> candidates = find_candidates(depth, f, params, ws.scan);
-    std::vector<DockPose> found;
-    for (std::size_t next = 0; next < candidates.size() && next < 2 * params.max_candidates; ++next) {
-        const FaceCandidate candidate = candidates[next];
-        DockPose pose = measure_candidate(depth, candidate, f, types, params, random, ws);
-        pose.floor = detection.floor;
-        ++detection.candidates;
-        // What of the candidate lies beyond its face, on the same line, is a candidate of its own:
-        // two pallets side by side with a narrow gap scan as one straight run.
-        // Only a stretch shorter than the candidate is one: a face found beyond the candidate's
-        // ends (its window reaches past them) would give the candidate back, again and again.
-        if (pose.face_found) {
-            const double gap = params.run_gap_mm;
-            const double length = candidate.right - candidate.left;
-            for (auto [lo, hi] : {std::pair{candidate.left, ws.fit.left - gap}, std::pair{ws.fit.right + gap, candidate.right}}) {
-                lo = std::max(lo, candidate.left);
-                hi = std::min(hi, candidate.right);
-                if (hi - lo < params.scan_min_length_mm || hi - lo > length - 1.0) continue;
-                FaceCandidate rest = candidate;
-                rest.left = lo;
-                rest.right = hi;
-                candidates.push_back(rest);
+    ws.found.clear();
+    ws.rejected.clear();
+    std::size_t used = 0;  // poses measured and kept
+    if (detection.floor.found) {
+        detection.reason = DockReason::no_face;
+        std::vector<FaceCandidate>& candidates = ws.candidates;
+        find_candidates(depth, f, params, ws.scan, candidates);
+        for (std::size_t next = 0; next < candidates.size() && next < 2 * params.max_candidates; ++next) {
+            const FaceCandidate candidate = candidates[next];
+            if (ws.poses.size() == used) ws.poses.emplace_back();
+            DockPose& pose = ws.poses[used];
+            reset_pose(pose);
+            measure_candidate(depth, candidate, f, types, params, random, ws, pose);
+            pose.floor = detection.floor;
+            ++detection.candidates;
+            // What of the candidate lies beyond its face, on the same line, is a candidate of its
+            // own: two pallets side by side with a narrow gap scan as one straight run. Only a
+            // stretch shorter than the candidate is one: a face found beyond the candidate's ends
+            // (its window reaches past them) would give the candidate back, again and again.
+            if (pose.face_found) {
+                const double gap = params.run_gap_mm;
+                const double length = candidate.right - candidate.left;
+                for (auto [lo, hi] : {std::pair{candidate.left, ws.fit.left - gap},
+                                      std::pair{ws.fit.right + gap, candidate.right}}) {
+                    lo = std::max(lo, candidate.left);
+                    hi = std::min(hi, candidate.right);
+                    if (hi - lo < params.scan_min_length_mm || hi - lo > length - 1.0) continue;
+                    FaceCandidate rest = candidate;
+                    rest.left = lo;
+                    rest.right = hi;
+                    candidates.push_back(rest);
+                }
             }
-        }
-        if (pose.verdict != DockVerdict::no_pallet) {
-            found.push_back(std::move(pose));
-        } else if (params.explain || pose.face_found) {
-            detection.rejected.push_back(std::move(pose));
+            if (pose.verdict != DockVerdict::no_pallet) {
+                ws.found.push_back(used++);
+            } else if (params.explain || pose.face_found) {
+                ws.rejected.push_back(used++);
+            }
         }
     }
     // Nearest first; then a face found twice gives way to its better measurement, and the second
     // face of a pallet to the one turned more squarely to the camera.
-    std::stable_sort(found.begin(), found.end(),
-                     [](const DockPose& a, const DockPose& b) { return floor_distance(a) < floor_distance(b); });
-    std::vector<bool> dropped(found.size(), false);
+    const std::vector<DockPose>& poses = ws.poses;
+    std::vector<std::size_t>& found = ws.found;
+    stable_sort_short(found.begin(), found.end(), [&](std::size_t a, std::size_t b) {
+        return floor_distance(poses[a]) < floor_distance(poses[b]);
+    });
+    std::vector<char>& dropped = ws.dropped;
+    dropped.assign(found.size(), 0);
     for (std::size_t i = 0; i < found.size(); ++i) {
-        for (std::size_t j = i + 1; j < found.size() && !dropped[i]; ++j) {
-            if (dropped[j]) continue;
-            if (same_face(found[i], found[j])) {
-                dropped[better_measured(found[j], found[i]) ? i : j] = true;
-            } else if (one_pallet(found[i], found[j], types, params)) {
-                dropped[facing(found[i]) >= facing(found[j]) ? j : i] = true;
+        for (std::size_t j = i + 1; j < found.size() && dropped[i] == 0; ++j) {
+            if (dropped[j] != 0) continue;
+            const DockPose& a = poses[found[i]];
+            const DockPose& b = poses[found[j]];
+            if (same_face(a, b)) {
+                dropped[better_measured(b, a) ? i : j] = 1;
+            } else if (one_pallet(a, b, types, params)) {
+                dropped[facing(a) >= facing(b) ? j : i] = 1;
             }
         }
     }
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < found.size(); ++i) {
-        if (!dropped[i] && detection.pallets.size() < params.max_pallets) detection.pallets.push_back(found[i]);
+        if (dropped[i] == 0 && kept < params.max_pallets) found[kept++] = found[i];
     }
-    if (!detection.pallets.empty()) detection.reason = DockReason::none;
-    if (!params.explain) {
-        // Only the reason of the candidate nearest the axis is kept, for dock_of.
-        const auto off_axis = [](const DockPose& p) {
-            return std::isfinite(p.centre_floor.x()) ? std::abs(p.centre_floor.x() / p.centre_floor.y()) : INFINITY;
-        };
-        std::stable_sort(detection.rejected.begin(), detection.rejected.end(),
-                         [&](const DockPose& a, const DockPose& b) { return off_axis(a) < off_axis(b); });
-        if (detection.rejected.size() > 1) detection.rejected.resize(1);
+    found.resize(kept);
+    resize_poses(detection.pallets, kept, ws.spare);
+    for (std::size_t i = 0; i < kept; ++i) detection.pallets[i] = poses[found[i]];
+    if (kept > 0) detection.reason = DockReason::none;
+    // Without explain only the reason of the candidate nearest the axis is kept, for dock_of.
+    std::vector<std::size_t>& rejected = ws.rejected;
+    if (!params.explain && rejected.size() > 1) {
+        std::size_t nearest = 0;
+        for (std::size_t i = 1; i < rejected.size(); ++i) {
+            if (off_axis(poses[rejected[i]]) < off_axis(poses[rejected[nearest]])) nearest = i;
+        }
+        rejected.assign(1, rejected[nearest]);
     }
+    resize_poses(detection.rejected, rejected.size(), ws.spare);
+    for (std::size_t i = 0; i < rejected.size(); ++i) detection.rejected[i] = poses[rejected[i]];
+}
+
+Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& types, const DetectorParams& params,
+                         DetectorWorkspace& workspace)
+{
+    Detection detection;
+    detect_pallets(depth, types, params, workspace, detection);
     return detection;
 }
 
@@ -201,26 +271,31 @@ Detection detect_pallets(const cv::Mat& depth)
     return detect_pallets(depth, builtin_pallet_types(), DetectorParams{}, workspace);
 }
 
-DockPose dock_of(const Detection& detection)
+void dock_of(const Detection& detection, DockPose& dock)
 {
-    const auto off_axis = [](const DockPose& p) {
-        const Eigen::Vector3d& c = p.centre_floor;
-        return std::isfinite(c.x()) && c.y() > 0.0 ? std::abs(c.x() / c.y()) : INFINITY;
-    };
     const DockPose* best = nullptr;
     for (const DockPose& p : detection.pallets) {
         if (best == nullptr || off_axis(p) < off_axis(*best)) best = &p;
     }
-    if (best != nullptr) return *best;
-    DockPose none;
-    none.floor = detection.floor;
-    none.reason = detection.reason;
+    if (best != nullptr) {
+        dock = *best;
+        return;
+    }
     for (const DockPose& p : detection.rejected) {
         if (best == nullptr || off_axis(p) < off_axis(*best)) best = &p;
     }
     if (best != nullptr) {
-        none = *best;
-        none.floor = detection.floor;
+        dock = *best;
+    } else {
+        reset_pose(dock);
+        dock.reason = detection.reason;
     }
-    return none;
+    dock.floor = detection.floor;
+}
+
+DockPose dock_of(const Detection& detection)
+{
+    DockPose dock;
+    dock_of(detection, dock);
+    return dock;
 }

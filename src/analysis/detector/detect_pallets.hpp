@@ -16,6 +16,7 @@
 #include "analysis/detector/face_points.hpp"
 #include "analysis/detector/face_scan.hpp"
 #include "analysis/detector/openings.hpp"
+#include "analysis/detector/verdict.hpp"
 #include "analysis/dock_pose.hpp"
 #include "common/pallet_types.hpp"
 
@@ -30,26 +31,38 @@ struct Detection {
     DockReason reason = DockReason::no_floor;  // without pallets: why (see dock_of)
 };
 
-// The buffers the detector fills. A caller that keeps one from frame to frame lets the detector
-// run without allocating once they have grown; what they hold between calls means nothing.
+// The buffers the detector fills. A caller that keeps one from frame to frame, and its Detection
+// too, lets the detector run without allocating once they have grown; what they hold between calls
+// means nothing.
 struct DetectorWorkspace {
     std::vector<Eigen::Vector3d> floor_points;
     ScanScratch scan;
+    std::vector<FaceCandidate> candidates;
     std::vector<FacePoint> band, upper;
     FaceLineScratch line;
     FaceFit fit;
     FaceRows rows;
-    OpeningScratch openings;
+    FaceEnds ends;
+    OpeningScratch opening_scratch;
+    std::vector<Opening> openings;
     std::vector<Span> spans;
     std::vector<double> values, heights;
-    std::vector<int> bins;
+    VerdictScratch verdict;
+    std::vector<DockPose> poses;               // the candidates' measurements
+    std::vector<std::size_t> found, rejected;  // into poses
+    std::vector<char> dropped;
+    std::vector<DockPose> spare;               // poses a smaller result gave back, for a larger
 };
 
 // Finds the pallet faces in a 480 x 640 CV_16UC1 depth image (any other size or type throws
 // cv::Exception): at most params.max_pallets. Two faces of one pallet give the one turned more
 // squarely to the camera. Pixels without depth never enter. The result is a function of the depth
 // image, the types and the parameters alone (params.seed picks the robust fits' samples), the same
-// on every processor.
+// on every processor. Into `detection`, whose lists it reuses.
+void detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& types, const DetectorParams& params,
+                    DetectorWorkspace& workspace, Detection& detection);
+
+// The same, as a new result.
 Detection detect_pallets(const cv::Mat& depth, const std::vector<PalletType>& types, const DetectorParams& params,
                          DetectorWorkspace& workspace);
 
@@ -60,3 +73,6 @@ Detection detect_pallets(const cv::Mat& depth);
 // without one, a no_pallet pose with the floor and the reason: no_floor, no_face (no candidate held
 // a face), or the reason of the rejected candidate nearest the axis.
 DockPose dock_of(const Detection& detection);
+
+// The same into `dock`, whose lists it reuses.
+void dock_of(const Detection& detection, DockPose& dock);

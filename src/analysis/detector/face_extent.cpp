@@ -92,8 +92,8 @@ double side_edge(const std::vector<FacePoint>& band, const FaceFit& fit, double 
     return std::clamp(quantile_of(values, 0.5), edge - most, edge + most);
 }
 
-FaceEnds face_ends(const cv::Mat& depth, const std::vector<FacePoint>& band, const FaceFit& fit, const FaceRows& rows,
-                   const FloorFrame& f, std::vector<double>& values)
+void face_ends(const cv::Mat& depth, const std::vector<FacePoint>& band, const FaceFit& fit, const FaceRows& rows,
+               const FloorFrame& f, std::vector<double>& values, FaceEnds& ends)
 {
     // Four pixels at the face's distance, and the noise: far less than an end block's width. Rows
     // that end short of it end at a fork opening or a gap between deck boards, or leave the
@@ -104,7 +104,8 @@ FaceEnds face_ends(const cv::Mat& depth, const std::vector<FacePoint>& band, con
     // end): up to two that read behind the face by more than one and a half scales are passed over.
     const double reach = std::max(4.0 * fit.line.c / camera_model.fx, 15.0) + fit.inlier_band;
     const double mixed = 1.5 * fit.scale;
-    FaceEnds ends;
+    ends.left_rows.clear();
+    ends.right_rows.clear();
     for (std::size_t r = 0; r < rows.count(); ++r) {
         std::size_t a = rows.start[r], b = rows.start[r + 1] - 1;
         for (int skip = 0; skip < 2 && a < b && behind_face(fit, band[fit.inliers[rows.index[a]]]) > mixed; ++skip) ++a;
@@ -124,7 +125,6 @@ FaceEnds face_ends(const cv::Mat& depth, const std::vector<FacePoint>& band, con
     ends.right = side_edge(band, fit, median_of(ends.right_rows), -1.0, values);
     if (at_image_border(band[fit.inliers[fit.left_index]])) ends.left = NAN;
     if (at_image_border(band[fit.inliers[fit.right_index]])) ends.right = NAN;
-    return ends;
 }
 
 double face_lean_deg(const std::vector<FacePoint>& band, const FaceFit& fit, double& standard_error_deg)

@@ -35,14 +35,14 @@ bool at_image_border(const FacePoint& p);
 // The ends of the face along its line: each the median over the rows that reach it (their
 // outermost inlier within a few pixels of the extent's, followed by a pixel off the face plane)
 // of that inlier moved half a pixel outwards; NaN for an end at the image border. Also each end's
-// row estimates, for its uncertainty.
+// row estimates, for its uncertainty (in no order).
 struct FaceEnds {
     double left = NAN;
     double right = NAN;
     std::vector<double> left_rows, right_rows;
 };
-FaceEnds face_ends(const cv::Mat& depth, const std::vector<FacePoint>& band, const FaceFit& fit, const FaceRows& rows,
-                   const FloorFrame& f, std::vector<double>& values);
+void face_ends(const cv::Mat& depth, const std::vector<FacePoint>& band, const FaceFit& fit, const FaceRows& rows,
+               const FloorFrame& f, std::vector<double>& values, FaceEnds& ends);
 
 // An edge of a solid part of the face (an end of the face or a block's side at an opening) moved
 // onto the side surface behind it where the camera sees that surface: the rows' edges lie beyond

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "analysis/detector/short_sort.hpp"
 
 namespace {
 
@@ -112,8 +113,10 @@ double jitter(ScanScratch& s, std::size_t first, std::size_t last)
 void split_chain(const DetectorParams& params, ScanScratch& s, std::size_t first, std::size_t last)
 {
     const double noise = 4.0 * jitter(s, first, last);
-    std::vector<std::pair<std::size_t, std::size_t>> pending{{first, last}};
-    std::vector<std::pair<std::size_t, std::size_t>> done;
+    std::vector<std::pair<std::size_t, std::size_t>>& pending = s.pending;
+    std::vector<std::pair<std::size_t, std::size_t>>& done = s.done;
+    pending.assign(1, {first, last});
+    done.clear();
     while (!pending.empty()) {
         const auto [a, b] = pending.back();
         pending.pop_back();
@@ -205,8 +208,8 @@ bool one_line(ScanScratch& s, std::size_t first, std::size_t last, const FaceCan
 
 }  // namespace
 
-std::vector<FaceCandidate> find_candidates(const cv::Mat& depth, const FloorFrame& floor,
-                                           const DetectorParams& params, ScanScratch& scratch)
+void find_candidates(const cv::Mat& depth, const FloorFrame& floor, const DetectorParams& params,
+                     ScanScratch& scratch, std::vector<FaceCandidate>& kept)
 {
     nearest_per_column(depth, floor, params, scratch);
     chain_points(params, scratch);
@@ -216,8 +219,10 @@ std::vector<FaceCandidate> find_candidates(const cv::Mat& depth, const FloorFram
     }
     // Runs joined where they continue each other's line (a face that noise, a hole or a pixel in
     // front of it broke up); then those too short to be a face dropped.
-    std::vector<FaceCandidate> candidates;
-    std::vector<std::pair<std::size_t, std::size_t>> spans;  // the points of each candidate
+    std::vector<FaceCandidate>& candidates = scratch.joined;
+    std::vector<std::pair<std::size_t, std::size_t>>& spans = scratch.spans;  // the points of each candidate
+    candidates.clear();
+    spans.clear();
     for (const auto& [first, last] : scratch.runs) {
         FaceCandidate run;
         if (last - first < 2 || !fit_run(scratch, first, last, run)) continue;
@@ -233,7 +238,7 @@ std::vector<FaceCandidate> find_candidates(const cv::Mat& depth, const FloorFram
         candidates.push_back(run);
         spans.emplace_back(first, last);
     }
-    std::vector<FaceCandidate> kept;
+    kept.clear();
     for (const FaceCandidate& c : candidates) {
         const double length = c.right - c.left;
         const Eigen::Vector3d middle = point_on_line(c.line, (c.left + c.right) / 2.0, 0.0);
@@ -243,8 +248,7 @@ std::vector<FaceCandidate> find_candidates(const cv::Mat& depth, const FloorFram
             kept.push_back(c);
         }
     }
-    std::stable_sort(kept.begin(), kept.end(),
-                     [](const FaceCandidate& a, const FaceCandidate& b) { return a.range < b.range; });
+    stable_sort_short(kept.begin(), kept.end(),
+                      [](const FaceCandidate& a, const FaceCandidate& b) { return a.range < b.range; });
     if (kept.size() > params.max_candidates) kept.resize(params.max_candidates);
-    return kept;
 }

@@ -29,9 +29,11 @@ struct ScanScratch {
     std::vector<int> point_column;
     std::vector<double> values;
     std::vector<std::pair<std::size_t, std::size_t>> chains, runs;  // [first, last) into points
+    std::vector<std::pair<std::size_t, std::size_t>> pending, done, spans;
+    std::vector<FaceCandidate> joined;
 };
 
 // The candidates of a 480 x 640 CV_16UC1 depth image above the given floor, nearest first, at most
-// params.max_candidates.
-std::vector<FaceCandidate> find_candidates(const cv::Mat& depth, const FloorFrame& floor,
-                                           const DetectorParams& params, ScanScratch& scratch);
+// params.max_candidates, into `candidates`.
+void find_candidates(const cv::Mat& depth, const FloorFrame& floor, const DetectorParams& params,
+                     ScanScratch& scratch, std::vector<FaceCandidate>& candidates);

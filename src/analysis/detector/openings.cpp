@@ -87,13 +87,17 @@ void slice_gaps(const std::vector<FacePoint>& band, const FaceFit& fit, const Fl
 
 }  // namespace
 
-std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper,
-                                   const FaceFit& fit, const FloorFrame& f, const DetectorParams& params,
-                                   OpeningScratch& scratch)
+void find_openings(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper, const FaceFit& fit,
+                   const FloorFrame& f, const DetectorParams& params, OpeningScratch& scratch,
+                   std::vector<Opening>& openings)
 {
     slice_gaps(band, fit, f, params, scratch);
     std::vector<Opening>& gaps = scratch.gaps;
-    std::stable_sort(gaps.begin(), gaps.end(), [](const Opening& a, const Opening& b) { return a.lo + a.hi < b.lo + b.hi; });
+    // By middle, then by left end: gaps equal in both are equal in all (no stable sort, which
+    // allocates, is needed for an order that is a function of the gaps alone).
+    std::sort(gaps.begin(), gaps.end(), [](const Opening& a, const Opening& b) {
+        return a.lo + a.hi < b.lo + b.hi || (a.lo + a.hi == b.lo + b.hi && a.lo < b.lo);
+    });
     // Groups of gaps whose neighbouring middles lie within the merge distance: first their sizes.
     std::size_t most = 0;
     for (std::size_t start = 0; start < gaps.size();) {
@@ -105,7 +109,7 @@ std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const std
         most = std::max(most, end - start);
         start = end;
     }
-    std::vector<Opening> openings;
+    openings.clear();
     for (std::size_t start = 0; start < gaps.size();) {
         std::size_t end = start + 1;
         while (end < gaps.size() &&
@@ -126,7 +130,6 @@ std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const std
         }
         start = end;
     }
-    return openings;
 }
 
 bool opening_occluded(const cv::Mat& depth, const FaceFit& fit, const FloorFrame& f, const Opening& opening)

@@ -34,10 +34,10 @@ struct OpeningScratch {
 // into the gap; gaps whose middles lie within opening_merge_mm of each other's are one opening,
 // which needs opening_min_rows slices and a fifth of the slices of the best-seen one (a run of
 // dropouts is none); its ends are the medians of its slices' ends, each moved onto the block's side
-// where the camera sees it (side_edge). Left to right.
-std::vector<Opening> find_openings(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper,
-                                   const FaceFit& fit, const FloorFrame& f, const DetectorParams& params,
-                                   OpeningScratch& scratch);
+// where the camera sees it (side_edge). Left to right, into `openings`.
+void find_openings(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper, const FaceFit& fit,
+                   const FloorFrame& f, const DetectorParams& params, OpeningScratch& scratch,
+                   std::vector<Opening>& openings);
 
 // Whether something nearer than the face fills the opening where the camera looks into it (more
 // than half of nine rays at its quarters and middle, 40 to 80 mm up, meet a surface over 100 mm

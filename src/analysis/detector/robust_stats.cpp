@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <utility>
 
 double quantile_of(std::vector<double>& values, double q)
 {
@@ -13,18 +12,17 @@ double quantile_of(std::vector<double>& values, double q)
     return values[k];
 }
 
-double median_of(std::vector<double> values)
+double median_of(std::vector<double>& values)
 {
     return quantile_of(values, 0.5);
 }
 
-double robust_spread(const std::vector<double>& values)
+double robust_spread(const std::vector<double>& values, std::vector<double>& deviations)
 {
-    const double middle = median_of(values);
-    std::vector<double> deviations;
-    deviations.reserve(values.size());
-    for (const double value : values) deviations.push_back(std::abs(value - middle));
-    return 1.4826 * median_of(std::move(deviations));
+    deviations.assign(values.begin(), values.end());
+    const double middle = median_of(deviations);
+    for (double& value : deviations) value = std::abs(value - middle);
+    return 1.4826 * median_of(deviations);
 }
 
 double sampled_quantile(const std::vector<double>& values, double q, std::vector<double>& sample)

@@ -43,7 +43,8 @@ Trial lay(const MeasuredFace& face, const PalletType& type, bool mirrored, doubl
     m.face_left = t0;
     m.top = top;
     const std::vector<Opening>& seen = *face.openings;
-    m.opening_of.assign(seen.size(), -1);
+    if (seen.size() > m.opening_of.size()) return trial;
+    const auto seen_end = m.opening_of.begin() + static_cast<std::ptrdiff_t>(seen.size());
     const double tol = type.opening_tolerance_mm;
     std::size_t matched = 0;
     for (std::size_t i = 0; i < type.openings.size(); ++i) {
@@ -70,7 +71,7 @@ Trial lay(const MeasuredFace& face, const PalletType& type, bool mirrored, doubl
             return trial;  // an opening the face must show where none was seen
         }
     }
-    if (matched == 0 || std::count(m.opening_of.begin(), m.opening_of.end(), -1) > 0) return trial;
+    if (matched == 0 || std::count(m.opening_of.begin(), seen_end, -1) > 0) return trial;
     const double height_miss = std::abs(top - type.height_mm);
     if (!(height_miss <= type.height_tolerance_mm)) return trial;
     m.score += (height_miss / type.height_tolerance_mm) * (height_miss / type.height_tolerance_mm);

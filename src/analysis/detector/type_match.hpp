@@ -2,6 +2,8 @@
 // puts its width, openings and top where they were measured.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <vector>
 
 #include "analysis/detector/face_extent.hpp"
@@ -16,6 +18,9 @@ struct MeasuredFace {
     const std::vector<Opening>* openings = nullptr;
 };
 
+// A face with more openings measured than this matches no type (none has as many).
+inline constexpr std::size_t max_matched_openings = 16;
+
 // A type laid along the face: where its left end lies along the line (seen from the camera; a
 // mirrored type shows its elevation from behind), which of its openings each measured opening is
 // (-1 for none), and how far the measurement misses it.
@@ -25,10 +30,17 @@ struct TypeMatch {
     double face_left = NAN;
     double top = NAN;                          // the face's top, at most the type's height and
                                                // its tolerance above the floor
-    std::vector<int> opening_of;               // per measured opening
+    std::array<int, max_matched_openings> opening_of = no_openings();  // per measured opening
     double width_miss = 0.0;                   // |measured - type|, 0 with an end unseen
     double opening_miss = 0.0;                 // the largest miss of an opening's middle or width
     double score = 0.0;                        // sum of the squared misses over their tolerances
+
+    static std::array<int, max_matched_openings> no_openings()
+    {
+        std::array<int, max_matched_openings> none{};
+        none.fill(-1);
+        return none;
+    }
 };
 
 // The type among `types` that fits the face best, or none with the reason: wrong_width (both ends

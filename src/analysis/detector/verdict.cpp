@@ -17,11 +17,13 @@ double factor(double x, double scale)
 // One standard error (mm) of the centre along the face: from the spread of the rows' estimates of
 // the ends when both were seen, else from the openings' rows; a pixel's footprint divided by the
 // square root of 12 at least.
-double centre_uncertainty(const FaceEnds& ends, const std::vector<Opening>& openings, double pixel_mm)
+double centre_uncertainty(const FaceEnds& ends, const std::vector<Opening>& openings, double pixel_mm,
+                          std::vector<double>& scratch)
 {
     const double quantisation = pixel_mm / std::sqrt(12.0);
-    const auto standard_error = [quantisation](const std::vector<double>& values) {
-        const double spread = values.size() > 1 ? std::max(robust_spread(values), quantisation) : quantisation;
+    const auto standard_error = [&](const std::vector<double>& values) {
+        const double spread =
+            values.size() > 1 ? std::max(robust_spread(values, scratch), quantisation) : quantisation;
         return spread / std::sqrt(static_cast<double>(std::max<std::size_t>(values.size(), 1)));
     };
     if (std::isfinite(ends.left) && std::isfinite(ends.right)) {
@@ -102,7 +104,7 @@ void pockets(const MeasuredFaceParts& face, const FloorFrame& f, double middle, 
 }  // namespace
 
 void judge_face(const MeasuredFaceParts& face, const std::vector<PalletType>& types, const DetectorParams& params,
-                const FloorFrame& f, std::vector<int>& scratch, DockPose& pose)
+                const FloorFrame& f, VerdictScratch& scratch, DockPose& pose)
 {
     pose.verdict = DockVerdict::no_pallet;
     if (!(std::abs(face.lean_deg) - 3.0 * face.lean_error_deg <= params.max_lean_deg)) {
@@ -117,17 +119,17 @@ void judge_face(const MeasuredFaceParts& face, const std::vector<PalletType>& ty
     DockReason failure = DockReason::none;
     const TypeMatch match = match_type(measured, face.top_heights, types, failure);
     const double pixel_mm = face.fit.line.c / camera_model.fx;  // a pixel's footprint at the face
-    const double uncertainty = centre_uncertainty(face.ends, face.openings, pixel_mm);
+    const double uncertainty = centre_uncertainty(face.ends, face.openings, pixel_mm, scratch.values);
     const double lean = factor(face.lean_deg, 2.0);
     if (match.type != nullptr) {
         const PalletType& type = *match.type;
         const double middle = matched_centre(measured, match);
         place(face, f, middle, type.height_mm / 2.0, pose);
         // A load flush with the face goes on above the deck: its top is then the type's.
-        const bool load_flush = face_goes_on_above(face.upper, face.fit, type.height_mm + type.height_tolerance_mm, scratch);
+        const bool load_flush = face_goes_on_above(face.upper, face.fit, type.height_mm + type.height_tolerance_mm, scratch.bins);
         pose.face_height_mm = load_flush ? type.height_mm : match.top;
         pockets(face, f, middle, &match, pose);
-        pose.type = type.name;
+        pose.type.assign(type.name);
         pose.verdict = DockVerdict::pallet;
         pose.reason = DockReason::none;
         pose.confidence = factor(match.width_miss, type.width_tolerance_mm) *

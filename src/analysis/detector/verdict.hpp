@@ -29,6 +29,10 @@ struct MeasuredFaceParts {
 // The checks in order: the lean (more than max_lean_deg beyond three standard errors), the contact with the floor (floor_contact_mm),
 // then a type (match_type); a face that fits none but shows fork openings on the floor is an
 // unknown type (the unknown_* parameters). Fills the pose's verdict, reason, type, ends, width,
-// height, centre, pockets and confidence (see DockPose); `scratch` holds the bins of the top test.
+// height, centre, pockets and confidence (see DockPose).
+struct VerdictScratch {
+    std::vector<int> bins;        // of the top test
+    std::vector<double> values;   // of the centre's uncertainty
+};
 void judge_face(const MeasuredFaceParts& face, const std::vector<PalletType>& types, const DetectorParams& params,
-                const FloorFrame& f, std::vector<int>& scratch, DockPose& pose);
+                const FloorFrame& f, VerdictScratch& scratch, DockPose& pose);
