@@ -8,6 +8,7 @@
 #include "sim/render.hpp"
 #include "sim/scene.hpp"
 #include "sim/scenes.hpp"
+#include "sim/sensor_presets.hpp"
 
 namespace {
 
@@ -389,4 +390,42 @@ TEST(DetectPallets, AWallSeenPastAPalletIsNoPallet)
         }
     }
     EXPECT_EQ(frames, 16);
+}
+
+TEST(DetectPallets, AFarNarrowFaceTurnsToAllItsBlocks)
+{
+    // The 1000 mm face of a 1200 x 1000 block pallet 3.2 m ahead, turned 8 to 12 degrees, on a
+    // time-of-flight sensor: a line sampled through its nearest block alone misses the others by
+    // more than the noise, and a face line fitted to that block cut the face in two (about 560 mm
+    // wide, no type). Each frame gives the whole face, its type and its yaw.
+    const std::vector<PalletType> types = builtin_pallet_types();
+    const PalletModel& model = *find_pallet_model("block_1200x1000");
+    int found = 0, frames = 0;
+    for (const double yaw : {-12.0, -8.0, 8.0, 12.0}) {
+        for (const std::uint64_t seed : {1ULL, 2ULL, 3ULL}) {
+            sim::Scene scene = sim::with_sensor(sim::pallet_scene(3200.0), sim::sensor_preset("tof"));
+            scene.mount = sim::Mount{360.0, -2.5, 0.0};
+            // Turned a quarter further: its left side face, 1000 mm wide, faces the camera.
+            sim::PalletPlacement& pallet = scene.pallets[0];
+            pallet = sim::PalletPlacement{0.0, 0.0, yaw + 90.0, "block_1200x1000"};
+            const Eigen::Vector3d middle =
+                sim::pallet_to_floor(pallet, {-model.front.width_mm / 2.0, model.side.width_mm / 2.0, 0.0});
+            pallet.distance_mm = 3200.0 - middle.y();
+            pallet.lateral_mm = -700.0 - middle.x();
+            const sim::Frame frame = sim::render(scene, seed);
+            const sim::FaceTruth& face = frame.truth.pallets[0].faces[0];
+            ASSERT_EQ(face.type, "block_1200x1000_short");
+            ++frames;
+            DetectorWorkspace workspace;
+            const Detection detection = detect_pallets(frame.depth, types, DetectorParams{}, workspace);
+            SCOPED_TRACE("yaw " + std::to_string(yaw) + " seed " + std::to_string(seed));
+            ASSERT_EQ(detection.pallets.size(), 1U);
+            const DockPose& pose = detection.pallets[0];
+            EXPECT_EQ(pose.type, face.type);
+            EXPECT_NEAR(pose.yaw_deg, face.yaw_deg, 1.0);
+            if (std::isfinite(pose.width_mm)) EXPECT_NEAR(pose.width_mm, 1000.0, 30.0);  // else an end unseen
+            found += pose.type == face.type;
+        }
+    }
+    EXPECT_EQ(found, frames);
 }

@@ -219,10 +219,14 @@ bool fit_face_line(const std::vector<FacePoint>& band, const std::vector<FacePoi
     }
     if (scratch.values.empty()) return false;
     const auto run = chosen_run(scratch.values, params.run_gap_mm, candidate.left, candidate.right, scratch.bins);
+    // The candidate's extent too: at long range a sampled line through the nearest block alone can
+    // miss the others by more than the run's band, and the refinement must see them to turn to them.
+    const double near_lo = std::min(run.first, candidate.left) - 150.0;
+    const double near_hi = std::max(run.second, candidate.right) + 150.0;
     scratch.near.clear();
     for (std::size_t i = 0; i < band.size(); i += 2) {
         const double t = along(line, band[i]);
-        if (t >= run.first - 150.0 && t <= run.second + 150.0) scratch.near.push_back(band[i]);
+        if (t >= near_lo && t <= near_hi) scratch.near.push_back(band[i]);
     }
     fit.line = refine_face_line(scratch.near, line, fit.scale, scratch.values);
     fit.inlier_band = std::max(3.0 * fit.scale, 4.0);
