@@ -25,8 +25,9 @@ void measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate, con
     FaceFit& fit = ws.fit;
     FaceCandidate seen = candidate;
     double floor_height = 0.0;
-    // A face that reaches the window's end may go on beyond it (the scan broke it up): once more
-    // with the window around all of it.
+    // A face that reaches the window's end may go on beyond it (the scan broke it up, or saw only
+    // its blocks on one side of an opening, the board across it being above the scan): once more
+    // with the window around all of it, its top's points included.
     for (int pass = 0; pass < 2; ++pass) {
         const FaceWindow window = window_of(seen, f, params);
         floor_height = local_floor_height(depth, window, f, params, ws.values);
@@ -34,9 +35,9 @@ void measure_candidate(const cv::Mat& depth, const FaceCandidate& candidate, con
         pose.face_points = ws.band.size();
         if (!fit_face_line(ws.band, ws.upper, seen, f, params, random, ws.line, fit)) return;
         const double reach = params.window_margin_mm / 2.0;
-        if (fit.left > window.t_lo + reach && fit.right < window.t_hi - reach) break;
-        seen.left = std::min(seen.left, fit.left);
-        seen.right = std::max(seen.right, fit.right);
+        if (fit.reach_left > window.t_lo + reach && fit.reach_right < window.t_hi - reach) break;
+        seen.left = std::min(seen.left, fit.reach_left);
+        seen.right = std::max(seen.right, fit.reach_right);
     }
     const Line& line = fit.line;
     pose.face_found = true;

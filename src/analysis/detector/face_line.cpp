@@ -261,6 +261,8 @@ bool fit_face_line(const std::vector<FacePoint>& band, const std::vector<FacePoi
         }
     }
     const auto face = chosen_run(scratch.values, params.run_gap_mm, candidate.left, candidate.right, scratch.bins);
+    fit.reach_left = face.first;
+    fit.reach_right = face.second;
     fit.left = std::numeric_limits<double>::infinity();
     fit.right = -fit.left;
     for (std::size_t i = 0; i < band.size(); ++i) {

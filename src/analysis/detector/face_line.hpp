@@ -25,6 +25,7 @@ struct FaceFit {
     double trend_at_75 = 0.0;
     double trend_slope = 0.0;
     double left = 0.0, right = 0.0;          // the outermost inliers' places
+    double reach_left = 0.0, reach_right = 0.0;  // how far the run goes, its top's points included
     std::size_t left_index = 0, right_index = 0;  // into inliers
 };
 
