@@ -430,7 +430,9 @@ TEST(DetectPallets, AFarNarrowFaceTurnsToAllItsBlocks)
             const DockPose& pose = detection.pallets[0];
             EXPECT_EQ(pose.type, face.type);
             EXPECT_NEAR(pose.yaw_deg, face.yaw_deg, 1.0);
-            if (std::isfinite(pose.width_mm)) EXPECT_NEAR(pose.width_mm, 1000.0, 30.0);  // else an end unseen
+            if (std::isfinite(pose.width_mm)) {  // else an end unseen
+                EXPECT_NEAR(pose.width_mm, 1000.0, 30.0);
+            }
             found += pose.type == face.type;
         }
     }

@@ -243,9 +243,14 @@ bool fit_face_line(const std::vector<FacePoint>& band, const std::vector<FacePoi
     // pixels: they must not join the two.
     const double mixed = std::max(1.5 * fit.scale, 10.0);
     std::size_t on_line = 0;
+    // Each band point's place, NaN off the line: the face's run below reads them again.
+    scratch.along.resize(band.size());
     for (std::size_t i = 0; i < band.size(); ++i) {
-        const double t = ray_along(fit.line, f, band[i].v, band[i].u);
-        if (std::abs(residual(fit.line, band[i])) < fit.inlier_band && std::isfinite(t)) {
+        double& t = scratch.along[i];
+        t = NAN;
+        if (!(std::abs(residual(fit.line, band[i])) < fit.inlier_band)) continue;
+        t = ray_along(fit.line, f, band[i].v, band[i].u);
+        if (std::isfinite(t)) {
             ++on_line;
             if (behind_face(fit, band[i]) < mixed) scratch.values.push_back(t);
         }
@@ -266,8 +271,7 @@ bool fit_face_line(const std::vector<FacePoint>& band, const std::vector<FacePoi
     fit.left = std::numeric_limits<double>::infinity();
     fit.right = -fit.left;
     for (std::size_t i = 0; i < band.size(); ++i) {
-        if (!(std::abs(residual(fit.line, band[i])) < fit.inlier_band)) continue;
-        const double t = ray_along(fit.line, f, band[i].v, band[i].u);
+        const double t = scratch.along[i];
         if (!(t >= face.first && t < face.second)) continue;
         if (t < fit.left) {
             fit.left = t;

@@ -37,7 +37,7 @@ inline double behind_face(const FaceFit& fit, const FacePoint& p)
 
 struct FaceLineScratch {
     std::vector<FacePoint> near;
-    std::vector<double> values;
+    std::vector<double> values, along;
     std::vector<int> bins;
 };
 
