@@ -24,7 +24,20 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
+// The nothrow forms too (std::stable_sort's buffer takes one): a sanitizer's own would pair its
+// allocation with the free above and report a mismatch.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(size == 0 ? 1 : size);
+}
+
 void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept
 {
     std::free(p);
 }
