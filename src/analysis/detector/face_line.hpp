@@ -45,7 +45,8 @@ struct FaceLineScratch {
 // face_min_inliers).
 // The line: the nearest well-supported one among 32 two-point samples (scored by the points within
 // 20 mm of it less those more than 20 mm in front of it, which a line through blocks seen through
-// the openings has), then Tukey-reweighted least squares over its longest run's points.
+// the openings has), then Tukey-reweighted least squares over the points of its run and of the
+// candidate's extent.
 // An inlier's place along the line is where its pixel's ray meets the line, free of its depth's
 // noise.
 bool fit_face_line(const std::vector<FacePoint>& band, const std::vector<FacePoint>& upper,
