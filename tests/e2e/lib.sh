@@ -43,10 +43,16 @@ start_detector() {
   DETECTOR_PID=$!
 }
 
-# Prints the id of the "DEPTH" window once it is mapped; fails after 20 s.
+# Prints the id of the "DEPTH" window once it is mapped; fails after 20 s. A search that cannot
+# reach the virtual display (on a loaded machine it has refused a connection just after it
+# started) is tried again until then.
 depth_window() {
-  local id
-  id=$(timeout 20 xdotool search --sync --onlyvisible --name '^DEPTH$' | head -n 1) || true
+  local id="" deadline=$((SECONDS + 20))
+  while [ -z "$id" ] && [ "$SECONDS" -lt "$deadline" ]; do
+    id=$(timeout $((deadline - SECONDS)) xdotool search --sync --onlyvisible --name '^DEPTH$' 2>/dev/null |
+      head -n 1) || true
+    [ -n "$id" ] || sleep 0.2
+  done
   [ -n "$id" ] || fail "no DEPTH window appeared"
   echo "$id"
 }
