@@ -65,7 +65,7 @@ struct Timeline {
     double ramp_s;
 };
 
-Timeline timeline_of(const ApproachSpec& approach)
+Timeline timeline_of(const ApproachSequence& approach)
 {
     const double travel = approach.start_distance_mm - approach.end_distance_mm;
     if (approach.swing_deg == 0.0) return {travel / approach.speed_mm_s, 0.0, travel / approach.speed_mm_s, 0.0};
@@ -104,16 +104,16 @@ double smooth_step_slope(double u)
 
 }  // namespace
 
-const std::vector<ApproachSpec>& approach_sequences()
+const std::vector<ApproachSequence>& approach_sequences()
 {
-    static const std::vector<ApproachSpec> sequences = [] {
-        std::vector<ApproachSpec> list;
-        ApproachSpec straight;
+    static const std::vector<ApproachSequence> sequences = [] {
+        std::vector<ApproachSequence> list;
+        ApproachSequence straight;
         straight.name = "straight";
         straight.speed_mm_s = 300.0;
         list.push_back(straight);
 
-        ApproachSpec curve;
+        ApproachSequence curve;
         curve.name = "curve";
         curve.speed_mm_s = 1000.0;
         curve.start_lateral_mm = 800.0;
@@ -121,7 +121,7 @@ const std::vector<ApproachSpec>& approach_sequences()
         curve.seed = 2;
         list.push_back(curve);
 
-        ApproachSpec two;
+        ApproachSequence two;
         two.name = "two_pallets";
         two.speed_mm_s = 1500.0;
         two.start_lateral_mm = -600.0;
@@ -131,7 +131,7 @@ const std::vector<ApproachSpec>& approach_sequences()
         two.seed = 3;
         list.push_back(two);
 
-        ApproachSpec swing;
+        ApproachSequence swing;
         swing.name = "swing";
         swing.speed_mm_s = 600.0;
         swing.swing_deg = 70.0;
@@ -143,15 +143,15 @@ const std::vector<ApproachSpec>& approach_sequences()
     return sequences;
 }
 
-const ApproachSpec& approach_sequence(const std::string& name)
+const ApproachSequence& approach_sequence(const std::string& name)
 {
-    for (const ApproachSpec& approach : approach_sequences()) {
+    for (const ApproachSequence& approach : approach_sequences()) {
         if (approach.name == name) return approach;
     }
     throw std::invalid_argument("unknown approach sequence: " + name);
 }
 
-std::uint64_t sequence_frame_count(const ApproachSpec& approach)
+std::uint64_t sequence_frame_count(const ApproachSequence& approach)
 {
     const double frames = std::floor(timeline_of(approach).total_s * approach.frame_rate + 1e-9);
     return static_cast<std::uint64_t>(std::max(frames, 0.0)) + 1;
@@ -195,7 +195,7 @@ PalletInView pallet_in_view(const CameraMount& mount, const VehiclePose& vehicle
     return view;
 }
 
-SequenceFrame sequence_frame(const ApproachSpec& approach, std::uint64_t index)
+SequenceFrame sequence_frame(const ApproachSequence& approach, std::uint64_t index)
 {
     const Timeline timeline = timeline_of(approach);
     SequenceFrame frame;

@@ -46,7 +46,7 @@ struct VehiclePose {
 // swing_deg to the left (< 0: right) and back, at most 25 degrees/s, then drives on (speeding up
 // at 1 m/s^2). The camera's pitch on its mount shakes by up to
 // vibration_deg (two sines of 2.3 and 5.1 Hz).
-struct ApproachSpec {
+struct ApproachSequence {
     std::string name;
     CameraMount mount{-300.0, 0.0, 200.0, 0.0, -6.0, 0.0};
     std::vector<WorldPallet> pallets{WorldPallet{}};
@@ -68,10 +68,10 @@ struct ApproachSpec {
 // plastic pallet 1.4 m to the right of the target; the camera 150 mm left of the vehicle's middle,
 // turned 2 degrees to the right), "swing" (0.6 m/s, a stop at 2.2 m and a turn of 70 degrees to
 // the left that takes the pallet out of view and back).
-const std::vector<ApproachSpec>& approach_sequences();
+const std::vector<ApproachSequence>& approach_sequences();
 
 // The catalogue's sequence of that name; throws std::invalid_argument for an unknown name.
-const ApproachSpec& approach_sequence(const std::string& name);
+const ApproachSequence& approach_sequence(const std::string& name);
 
 // What the camera sees of one pallet in a frame, and where it stands.
 struct PalletInView {
@@ -96,10 +96,10 @@ struct SequenceFrame {
 };
 
 // Frames of the sequence: from index 0 at the start to the last at the end distance.
-std::uint64_t sequence_frame_count(const ApproachSpec& approach);
+std::uint64_t sequence_frame_count(const ApproachSequence& approach);
 
 // The frame of that index (any index: beyond the last the vehicle stands at the end).
-SequenceFrame sequence_frame(const ApproachSpec& approach, std::uint64_t index);
+SequenceFrame sequence_frame(const ApproachSequence& approach, std::uint64_t index);
 
 // The renderer's mount for a camera mount (its height, pitch with the sign turned, roll); the
 // mount's x, y and yaw place the camera on the floor instead.

@@ -187,7 +187,7 @@ SequenceMetrics sequence_metrics(const std::vector<std::vector<SequenceSample>>&
     return m;
 }
 
-SequenceRun run_sequence(const sim::ApproachSpec& approach, const TrackerSettings& settings)
+SequenceRun run_sequence(const sim::ApproachSequence& approach, const TrackerSettings& settings)
 {
     SequenceRun run;
     run.name = approach.name;
@@ -252,23 +252,23 @@ CalibrationCheck run_calibration(const CalibrationCase& known, std::uint64_t see
 
 SequenceEval evaluate_sequences(int repeats, std::uint64_t base_seed, int threads)
 {
-    std::vector<sim::ApproachSpec> specs;
+    std::vector<sim::ApproachSequence> approaches;
     for (int r = 0; r < repeats; ++r) {
-        for (sim::ApproachSpec approach : sim::approach_sequences()) {
+        for (sim::ApproachSequence approach : sim::approach_sequences()) {
             approach.seed += 1000 * (static_cast<std::uint64_t>(r) + base_seed - 1);
-            specs.push_back(approach);
+            approaches.push_back(approach);
         }
     }
     const std::vector<CalibrationCase> cases = calibration_cases();
     SequenceEval eval;
-    eval.runs.resize(specs.size());
+    eval.runs.resize(approaches.size());
     eval.calibrations.resize(cases.size());
     std::atomic<std::size_t> next{0};
-    const std::size_t jobs = specs.size() + cases.size();
+    const std::size_t jobs = approaches.size() + cases.size();
     const auto work = [&] {
         for (std::size_t i = next++; i < jobs; i = next++) {
             if (i < cases.size()) eval.calibrations[i] = run_calibration(cases[i], 7001 + 100 * i + base_seed);
-            else eval.runs[i - cases.size()] = run_sequence(specs[i - cases.size()]);
+            else eval.runs[i - cases.size()] = run_sequence(approaches[i - cases.size()]);
         }
     };
     std::vector<std::thread> workers;

@@ -39,7 +39,7 @@ struct SequenceRun {
 
 // Renders and measures every frame of the sequence; pallets of the detection and tracks as
 // pallet_scan --mount --track gives them.
-SequenceRun run_sequence(const sim::ApproachSpec& approach, const TrackerSettings& settings = {});
+SequenceRun run_sequence(const sim::ApproachSequence& approach, const TrackerSettings& settings = {});
 
 // |error| quantiles per axis x, y, z and of the norm (index 3).
 struct ErrorQuantiles {

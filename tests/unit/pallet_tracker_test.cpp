@@ -275,7 +275,7 @@ TEST(PalletTracker, FollowsARenderedApproach)
 {
     // The curving approach at 1 m/s, from 2.2 m to 0.65 m, measured frame by frame: one track,
     // in the vehicle frame where the sequence's truth puts the pallet.
-    const sim::ApproachSpec& approach = sim::approach_sequence("curve");
+    const sim::ApproachSequence& approach = sim::approach_sequence("curve");
     DetectorWorkspace workspace;
     TrackerState state;
     for (std::uint64_t k = 55; k <= 100; ++k) {

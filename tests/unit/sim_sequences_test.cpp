@@ -24,7 +24,7 @@ double wrapped(double deg)
 
 TEST(SimSequences, StraightApproachFromFourMetresToSixHundredMillimetres)
 {
-    const sim::ApproachSpec& approach = sim::approach_sequence("straight");
+    const sim::ApproachSequence& approach = sim::approach_sequence("straight");
     // 3.4 m at 0.3 m/s: 11.33 s, 341 frames at 30 a second.
     ASSERT_EQ(sim::sequence_frame_count(approach), 341u);
     const sim::SequenceFrame first = sim::sequence_frame(approach, 0);
@@ -57,7 +57,7 @@ TEST(SimSequences, StraightApproachFromFourMetresToSixHundredMillimetres)
 
 TEST(SimSequences, EveryApproachStaysWithinTheVehiclesLimits)
 {
-    for (const sim::ApproachSpec& approach : sim::approach_sequences()) {
+    for (const sim::ApproachSequence& approach : sim::approach_sequences()) {
         SCOPED_TRACE(approach.name);
         const std::uint64_t frames = sim::sequence_frame_count(approach);
         EXPECT_GE(approach.speed_mm_s, 300.0);
@@ -101,13 +101,13 @@ TEST(SimSequences, EveryApproachStaysWithinTheVehiclesLimits)
 TEST(SimSequences, CurvesSwingsAndPalletsLeavingTheView)
 {
     // The curve starts 800 mm to the left and turns right onto the axis, then level again.
-    const sim::ApproachSpec& curve = sim::approach_sequence("curve");
+    const sim::ApproachSequence& curve = sim::approach_sequence("curve");
     EXPECT_EQ(sim::sequence_frame(curve, 0).vehicle.y_mm, 800.0);
     EXPECT_LT(sim::sequence_frame(curve, 50).vehicle.heading_deg, -5.0);
     EXPECT_EQ(sim::sequence_frame(curve, 0).pallets[0].yaw_vehicle_deg, 8.0);
 
     // The swing takes the target out of view and back; the rest of the time it is in view.
-    const sim::ApproachSpec& swing = sim::approach_sequence("swing");
+    const sim::ApproachSequence& swing = sim::approach_sequence("swing");
     int changes = 0;
     bool was_in_view = true;
     double widest = 0.0;
@@ -124,7 +124,7 @@ TEST(SimSequences, CurvesSwingsAndPalletsLeavingTheView)
     EXPECT_NEAR(widest, 70.0, 0.1);
 
     // Approaching two pallets side by side, the neighbour leaves the view before the end.
-    const sim::ApproachSpec& two = sim::approach_sequence("two_pallets");
+    const sim::ApproachSequence& two = sim::approach_sequence("two_pallets");
     const sim::SequenceFrame start = sim::sequence_frame(two, 0);
     const sim::SequenceFrame end = sim::sequence_frame(two, sim::sequence_frame_count(two) - 1);
     ASSERT_EQ(start.scene.pallets.size(), 2u);
@@ -138,7 +138,7 @@ TEST(SimSequences, TruthAgreesWithTheRenderer)
 {
     // The renderer's own truth of the frame's scene puts each front face where the sequence says:
     // the camera's mount turned by the mount yaw and shaken by the vibration.
-    const sim::ApproachSpec& two = sim::approach_sequence("two_pallets");
+    const sim::ApproachSequence& two = sim::approach_sequence("two_pallets");
     for (const std::uint64_t k : {0u, 20u, 45u}) {
         const sim::SequenceFrame f = sim::sequence_frame(two, k);
         const sim::Truth truth = sim::truth_of(f.scene);

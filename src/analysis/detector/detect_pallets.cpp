@@ -274,19 +274,20 @@ Detection detect_pallets(const cv::Mat& depth)
 
 void dock_of(const Detection& detection, DockPose& dock)
 {
-    const DockPose* best = nullptr;
-    for (const DockPose& p : detection.pallets) {
-        if (best == nullptr || off_axis(p) < off_axis(*best)) best = &p;
-    }
-    if (best != nullptr) {
-        dock = *best;
+    // The first of the poses least off the axis; null for none.
+    const auto nearest_axis = [](const std::vector<DockPose>& poses) {
+        const DockPose* best = nullptr;
+        for (const DockPose& p : poses) {
+            if (best == nullptr || off_axis(p) < off_axis(*best)) best = &p;
+        }
+        return best;
+    };
+    if (const DockPose* pallet = nearest_axis(detection.pallets)) {
+        dock = *pallet;
         return;
     }
-    for (const DockPose& p : detection.rejected) {
-        if (best == nullptr || off_axis(p) < off_axis(*best)) best = &p;
-    }
-    if (best != nullptr) {
-        dock = *best;
+    if (const DockPose* rejected = nearest_axis(detection.rejected)) {
+        dock = *rejected;
     } else {
         reset_pose(dock);
         dock.reason = detection.reason;

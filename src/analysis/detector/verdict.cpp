@@ -129,7 +129,7 @@ void judge_face(const MeasuredFaceParts& face, const std::vector<PalletType>& ty
         const bool load_flush = face_goes_on_above(face.upper, face.fit, type.height_mm + type.height_tolerance_mm, scratch.bins);
         pose.face_height_mm = load_flush ? type.height_mm : match.top;
         pockets(face, f, middle, &match, pose);
-        pose.type.assign(type.name);
+        pose.type = type.name;
         pose.verdict = DockVerdict::pallet;
         pose.reason = DockReason::none;
         pose.confidence = factor(match.width_miss, type.width_tolerance_mm) *
