@@ -12,10 +12,12 @@
 
 #include "analysis/detector/detect_pallets.hpp"
 
-// A 480 x 640 CV_16UC1 frame: the first byte picks the frame generator (generate_depth_frame), a
-// floor plane from a mount the bytes choose (height 20 to 2500 mm, pitch -60 to 80 degrees, roll
-// -90 to 90) with the generator's edits, or the band mask target's frames (generate_band_frame).
-// The same bytes give the same frame; every byte string gives one.
+// A 480 x 640 CV_16UC1 frame. The first byte picks the kind: below 128 one of the detector's
+// evaluation scenes (rendered once, the next byte says which) with the frame generator's edits
+// (apply_depth_edits); 128 to 199 a floor plane from a mount the bytes choose (height 20 to
+// 2500 mm, pitch -60 to 80 degrees, roll -90 to 90) with those edits; from 200 the band mask
+// target's frames (generate_band_frame). The same bytes give the same frame; every byte string
+// gives one.
 cv::Mat generate_detector_frame(const std::uint8_t* data, std::size_t size);
 
 // What is wrong with a detection, empty when nothing is: each pallet has the verdict pallet or
