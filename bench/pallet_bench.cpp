@@ -320,23 +320,35 @@ void print_spread(const char* what, std::vector<std::pair<double, std::string>> 
                 times.back().first / rank(0.5), times.back().second.c_str());
 }
 
-// pallet_bench --worst-case: the analysis and the detector on every hard frame, each the best of
-// three calls; the median, 99th percentile and maximum over the frames, and the slowest frame.
+// pallet_bench --worst-case: the analysis and the detector on every hard frame, each frame's best
+// of five passes over them all; the median, 99th percentile and maximum over the frames, and the slowest frame.
 int run_worst_case()
 {
     const std::vector<HardFrame> frames = hard_frames();
     const std::vector<PalletType> types = builtin_pallet_types();
     AnalysisWorkspace workspace;
     DetectorLoop detector;
+    // Each frame's least time over several passes through all of them: a slow spell of a shared
+    // machine then lengthens one call of a frame, not all of its calls.
+    constexpr int passes = 5;
     std::vector<std::pair<double, std::string>> analysis_us, detector_us;
     for (const HardFrame& frame : frames) {
-        analysis_us.emplace_back(best_of_three_us([&] { benchmark::DoNotOptimize(analyse_depth(frame.depth, workspace)); }),
-                                 frame.name);
-        detector_us.emplace_back(best_of_three_us([&] { benchmark::DoNotOptimize(detect_and_dock(frame.depth, types, detector)); }),
-                                 frame.name);
+        analysis_us.emplace_back(1e300, frame.name);
+        detector_us.emplace_back(1e300, frame.name);
     }
-    std::printf("Worst case over %zu hard frames (process CPU time per frame, microseconds, best of three)\n",
-                frames.size());
+    for (int pass = 0; pass < passes; ++pass) {
+        for (std::size_t k = 0; k < frames.size(); ++k) {
+            const cv::Mat& depth = frames[k].depth;
+            double begin = process_cpu_us();
+            benchmark::DoNotOptimize(analyse_depth(depth, workspace));
+            analysis_us[k].first = std::min(analysis_us[k].first, process_cpu_us() - begin);
+            begin = process_cpu_us();
+            benchmark::DoNotOptimize(detect_and_dock(depth, types, detector));
+            detector_us[k].first = std::min(detector_us[k].first, process_cpu_us() - begin);
+        }
+    }
+    std::printf("Worst case over %zu hard frames (process CPU time per frame, microseconds, best of %d passes)\n",
+                frames.size(), passes);
     std::printf("%-22s | %8s %8s %8s %6s | %s\n", "", "median", "p99", "max", "max/med", "slowest frame");
     print_spread("analysis (fast)", analysis_us);
     print_spread("detector + dock_of", detector_us);
