@@ -320,8 +320,8 @@ void print_spread(const char* what, std::vector<std::pair<double, std::string>> 
                 times.back().first / rank(0.5), times.back().second.c_str());
 }
 
-// pallet_bench --worst-case: the analysis and the detector on every hard frame, each frame's best
-// of five passes over them all; the median, 99th percentile and maximum over the frames, and the slowest frame.
+// pallet_bench --worst-case: the analysis and the detector on every hard frame; the median, 99th
+// percentile and maximum over the frames, and the slowest frame.
 int run_worst_case()
 {
     const std::vector<HardFrame> frames = hard_frames();

@@ -91,9 +91,12 @@ const std::vector<cv::Mat>& base_frames()
 cv::Mat generate_detector_frame(const std::uint8_t* data, std::size_t size)
 {
     const std::uint8_t kind = size > 0 ? data[0] : 0;
-    const std::size_t rest = size > 0 ? size - 1 : 0;
-    if (kind >= 200) return generate_band_frame(data + 1, rest);
-    ByteReader in(data + (size > 0 ? 1 : 0), rest);
+    if (size > 0) {
+        ++data;
+        --size;
+    }
+    if (kind >= 200) return generate_band_frame(data, size);
+    ByteReader in(data, size);
     if (kind < 128) {
         const std::vector<cv::Mat>& bases = base_frames();
         cv::Mat depth = bases[static_cast<std::size_t>(in.index(static_cast<int>(bases.size())))].clone();

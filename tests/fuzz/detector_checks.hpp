@@ -1,6 +1,6 @@
-// The pallet detector on generated frames: the frame generator's scenes and edits, floors seen at
-// any tilt and roll, and the stage targets' frames, each checked for a verdict and for pallets
-// whose every number is finite or documented as not measured.
+// The pallet detector on generated frames: the evaluation's scenes with the frame generator's
+// edits, floors seen at any tilt and roll, and the stage targets' frames, each checked for a
+// verdict and for pallets whose every number is finite or documented as not measured.
 #pragma once
 
 #include <cstddef>
